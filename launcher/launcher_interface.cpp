@@ -1,0 +1,113 @@
+// The launcher's side of the auxiliary library interface: the diagnostic
+// log, building the launch data block, and starting the runtime.
+#include <errno.h>
+#include <stdarg.h>
+#include <stdio.h>
+#include <stdlib.h>
+#include <string.h>
+#include <unistd.h>
+
+#include "launcher.h"
+
+// True while SORVANTA_DEBUG is exactly "true"; read at every call.
+static bool debugEnabled() {
+    const char *value = getenv("SORVANTA_DEBUG");
+    return value != nullptr && strcmp(value, "true") == 0;
+}
+
+// Formats "[pid]: message\n" and writes it with one stdio call, so the
+// other launcher process cannot split the line. Lines too long for the
+// stack buffer are formatted on the heap; if that allocation fails the
+// same bytes go out in three calls instead. Keeps errno unchanged.
+void kivLauncherLog(const char *format, ...) {
+    if (!debugEnabled()) {
+        return;
+    }
+    int savedErrno = errno;
+    char local[1024];
+    int prefix = snprintf(local, sizeof local, "[%d]: ", (int)getpid());
+    va_list args;
+    va_list again;
+    va_start(args, format);
+    va_copy(again, args);
+    int body = vsnprintf(local + prefix, sizeof local - (size_t)prefix, format, args);
+    if (body >= 0) {
+        size_t length = (size_t)prefix + (size_t)body + 1;
+        char *line = length <= sizeof local ? local : (char *)malloc(length);
+        if (line == nullptr) {
+            fwrite(local, 1, (size_t)prefix, stderr);
+            vfprintf(stderr, format, again);
+            fputc('\n', stderr);
+        } else {
+            if (line != local) {
+                memcpy(line, local, (size_t)prefix);
+                vsnprintf(line + prefix, (size_t)body + 1, format, again);
+            }
+            line[length - 1] = '\n';
+            fwrite(line, 1, length, stderr);
+            if (line != local) {
+                free(line);
+            }
+        }
+    }
+    va_end(again);
+    va_end(args);
+    errno = savedErrno;
+}
+
+// Asks the library for the block size, allocates it and has the library
+// fill it. The handle is released in every case once it is not null. A
+// library that returns a pointer other than the buffer it was given yields
+// no record: the launcher can only send and free the buffer it allocated.
+KivlLauncherData *kivLauncherCreateKivlLauncherData(const KivlLauncherAPI *api,
+                                                    KivLauncherHandle handle,
+                                                    int32_t *outSize) {
+    if (handle == nullptr) {
+        return nullptr;
+    }
+    KivlLauncherData *record = nullptr;
+    void *buffer = nullptr;
+    int32_t size = api->getDataSize(handle);
+    if (size > 0) {
+        buffer = malloc((size_t)size);
+        if (buffer == nullptr) {
+            kivLauncherLog("%s", strerror(errno));
+        } else {
+            record = api->fillData(handle, buffer, size);
+            if (record != nullptr && record != buffer) {
+                kivLauncherLog("fillData returned a pointer outside its buffer");
+                record = nullptr;
+            }
+            if (record != nullptr && outSize != nullptr) {
+                *outSize = size;
+            }
+        }
+    }
+    api->release(handle);
+    if (record == nullptr) {
+        free(buffer);
+    }
+    return record;
+}
+
+// Logs the whole record before touching the environment, sets every
+// variable (a failure is logged with its index and the rest still go in),
+// then calls the entry and returns its result unchanged.
+int32_t kivLauncherStartKiv(const KivlLauncherData *record, HuxLaunchFn entry) {
+    static const char emptyText[] = "";
+    static const char runtimeTag[] = "ruvo";
+    kivLauncherLog("hux lib: [%s]", record->runtimeLibPath);
+    for (int32_t i = 0; i < record->argCount; i++) {
+        kivLauncherLog("hux arg[%d]: [%s]", i, record->args[i]);
+    }
+    for (int32_t i = 0; i < record->envCount; i++) {
+        kivLauncherLog("env var[%d]: %s=[%s]", i, record->envNames[i], record->envValues[i]);
+    }
+    for (int32_t i = 0; i < record->envCount; i++) {
+        if (setenv(record->envNames[i], record->envValues[i], 1) != 0) {
+            kivLauncherLog("setenv(%d) failed", i);
+        }
+    }
+    return entry(record->argCount, record->args, 0, 0, 0, 0, emptyText, emptyText,
+                 runtimeTag, runtimeTag, 0, 0, 0, 0);
+}

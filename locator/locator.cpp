@@ -1,0 +1,253 @@
+// Locates the auxiliary library through the package that owns the running
+// executable, asking the rpm and dpkg commands through the shell, or falls
+// back to the lib directory beside the executable's directory.
+#include "locator.h"
+
+#include <errno.h>
+#include <libgen.h>
+#include <stdint.h>
+#include <stdio.h>
+#include <stdlib.h>
+#include <string.h>
+#include <unistd.h>
+
+#include "../launcher/launcher.h"
+
+// Receives one output line (without its newline, changeable in place);
+// returns 1 to ask for further lines, anything else to stop delivery.
+typedef int32_t (*LineCallback)(void *context, char *line);
+
+// The package that owns the executable.
+struct PackageDesc {
+    char *name;   // owned; null until known
+    int32_t type; // 0 no owner known, 1 rpm package, 2 deb package
+};
+
+static const char libraryName[] = "/libapplauncher.so";
+
+// The running executable's path as "/proc/self/exe" gives it, at most 4095
+// bytes, as heap text; null after logging when it cannot be had.
+static char *getModulePath() {
+    char buffer[4096] = {0};
+    if (readlink("/proc/self/exe", buffer, sizeof buffer - 1) < 0) {
+        kivLauncherLog("%s", strerror(errno));
+        return nullptr;
+    }
+    char *path = strdup(buffer);
+    if (path == nullptr) {
+        kivLauncherLog("%s", strerror(errno));
+    }
+    return path;
+}
+
+// The command text: `commandTemplate` with its one "%s" replaced by
+// `argument`, in which each single quote becomes '\'' so that the argument
+// stays one shell word inside the template's quotes. Heap text, or null.
+static char *buildCommand(const char *commandTemplate, const char *argument) {
+    size_t quotes = 0;
+    for (const char *c = argument; *c != '\0'; c++) {
+        quotes += *c == '\'';
+    }
+    size_t templateLength = strlen(commandTemplate);
+    size_t argumentLength = strlen(argument);
+    char *command = (char *)malloc(templateLength + argumentLength + 3 * quotes + 1);
+    if (command == nullptr) {
+        return nullptr;
+    }
+    const char *marker = strstr(commandTemplate, "%s");
+    size_t head = (size_t)(marker - commandTemplate);
+    char *out = command;
+    memcpy(out, commandTemplate, head);
+    out += head;
+    for (const char *c = argument; *c != '\0'; c++) {
+        if (*c == '\'') {
+            memcpy(out, "'\\''", 4);
+            out += 4;
+        } else {
+            *out++ = *c;
+        }
+    }
+    strcpy(out, marker + 2);
+    return command;
+}
+
+// Reads the command's output to its end, handing each non-empty line to
+// `callback` until it returns something other than 1; the rest is read and
+// discarded so that the command can finish. Stops reading at once when the
+// line buffer cannot grow, dropping the partial line.
+static void readLines(FILE *stream, LineCallback callback, void *context) {
+    char *line = nullptr;
+    size_t capacity = 0;
+    size_t length = 0;
+    bool delivering = true;
+    for (;;) {
+        int c = fgetc(stream);
+        if (c == EOF || c == '\n') {
+            if (delivering && length > 0) {
+                line[length] = '\0';
+                kivLauncherLog("popen: [%s]", line);
+                delivering = callback(context, line) == 1;
+                length = 0;
+            }
+            if (c == EOF) {
+                break;
+            }
+        } else if (delivering) {
+            if (length + 2 > capacity) {
+                size_t grown = capacity;
+                while (length + 2 > grown) {
+                    grown = 2 * grown + 1;
+                }
+                char *larger = (char *)realloc(line, grown);
+                if (larger == nullptr) {
+                    kivLauncherLog("%s", strerror(errno));
+                    break;
+                }
+                line = larger;
+                capacity = grown;
+            }
+            line[length++] = (char)c;
+        }
+    }
+    free(line);
+}
+
+// Runs `commandTemplate` with `argument` through the shell and feeds its
+// output lines to `callback`. Returns the undecoded wait status from
+// pclose, or -1 when the command cannot be built or started.
+static int32_t popenCommand(const char *commandTemplate, const char *argument,
+                            LineCallback callback, void *context) {
+    int32_t status = -1;
+    char *command = buildCommand(commandTemplate, argument);
+    if (command == nullptr) {
+        kivLauncherLog("%s", strerror(errno));
+    } else {
+        kivLauncherLog("popen: (%s)", command);
+        FILE *stream = popen(command, "r");
+        if (stream == nullptr) {
+            kivLauncherLog("%s", strerror(errno));
+        } else {
+            readLines(stream, callback, context);
+            status = pclose(stream);
+        }
+    }
+    free(command);
+    kivLauncherLog("popen: exit: %d", status);
+    return status;
+}
+
+// Stores a copy of `name` and `type` in `desc`; on a failed copy logs and
+// leaves `desc` as it was.
+static void initPackageDesc(PackageDesc *desc, const char *name, int32_t type) {
+    char *copy = strdup(name);
+    if (copy == nullptr) {
+        kivLauncherLog("%s", strerror(errno));
+        return;
+    }
+    free(desc->name);
+    desc->name = copy;
+    desc->type = type;
+}
+
+// First line of the rpm query: the owning package's name.
+static int32_t initRpmPackage(void *context, char *line) {
+    initPackageDesc((PackageDesc *)context, line, 1);
+    return 0;
+}
+
+// First line of the dpkg search: the package name before the first ':'.
+static int32_t initDebPackage(void *context, char *line) {
+    char *colon = strchr(line, ':');
+    if (colon != nullptr) {
+        *colon = '\0';
+    }
+    initPackageDesc((PackageDesc *)context, line, 2);
+    return 0;
+}
+
+// Stores a copy of the first listed path ending in "/libapplauncher.so" in
+// the result slot `context` and stops; returns 1 for any other line.
+static int32_t findLauncherLib(void *context, char *line) {
+    size_t length = strlen(line);
+    size_t suffix = sizeof libraryName - 1;
+    if (length < suffix || strcmp(line + length - suffix, libraryName) != 0) {
+        return 1;
+    }
+    char *copy = strdup(line);
+    if (copy == nullptr) {
+        kivLauncherLog("%s", strerror(errno));
+    }
+    *(char **)context = copy;
+    return 0;
+}
+
+// Asks rpm, then (when rpm's query fails) dpkg, which package owns `path`.
+// Returns true when an owner is known, with its name and type in `desc`.
+static bool findOwner(PackageDesc *desc, const char *path) {
+    if (popenCommand("rpm --queryformat '%{NAME}' -qf '%s' 2>/dev/null", path, initRpmPackage,
+                     desc) != 0) {
+        desc->type = 0;
+        if (popenCommand("dpkg -S '%s' 2>/dev/null", path, initDebPackage, desc) != 0) {
+            desc->type = 0;
+        }
+    }
+    return desc->type != 0 && desc->name != nullptr;
+}
+
+// The library's path from the owning package's file list, or null when
+// the listing fails or does not name the library.
+static char *listLauncherLib(const PackageDesc *desc) {
+    const char *listCommand =
+        desc->type == 1 ? "rpm -ql '%s' 2>/dev/null" : "dpkg -L '%s' 2>/dev/null";
+    char *found = nullptr;
+    if (popenCommand(listCommand, desc->name, findLauncherLib, &found) != 0) {
+        free(found);
+        found = nullptr;
+    }
+    return found;
+}
+
+// <directory of the executable's directory>/lib/libapplauncher.so as heap
+// text, or null; `exePath` may be changed in place.
+static char *fallbackLibPath(char *exePath) {
+    const char *root = dirname(dirname(exePath));
+    size_t rootLength = strlen(root);
+    char *path = (char *)malloc(rootLength + 4 + sizeof libraryName);
+    if (path == nullptr) {
+        kivLauncherLog("%s", strerror(errno));
+        return nullptr;
+    }
+    memcpy(path, root, rootLength);
+    memcpy(path + rootLength, "/lib", 4);
+    memcpy(path + rootLength + 4, libraryName, sizeof libraryName);
+    return path;
+}
+
+char *getKivLauncherLibPath() {
+    char *exePath = getModulePath();
+    if (exePath == nullptr) {
+        return nullptr;
+    }
+    char *result = nullptr;
+    PackageDesc *desc = (PackageDesc *)malloc(sizeof *desc);
+    if (desc == nullptr) {
+        kivLauncherLog("%s", strerror(errno));
+    } else {
+        desc->name = nullptr;
+        desc->type = 0;
+        bool owned = findOwner(desc, exePath);
+        if (owned) {
+            kivLauncherLog("owner pkg: (%s|%d)", desc->name, desc->type);
+            result = listLauncherLib(desc);
+        }
+        free(desc->name);
+        free(desc);
+        if (owned) {
+            free(exePath);
+            return result;
+        }
+    }
+    result = fallbackLibPath(exePath);
+    free(exePath);
+    return result;
+}

@@ -1,0 +1,167 @@
+#include "launch_harness.h"
+
+#include <fcntl.h>
+#include <stdlib.h>
+#include <sys/syscall.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+
+#include <gtest/gtest.h>
+
+namespace fs = std::filesystem;
+
+AppTree::AppTree(const std::string &appName, bool withLibrary) {
+    char pattern[] = "/tmp/applauncher-test-XXXXXX";
+    root = mkdtemp(pattern);
+    appDir = root + "/" + appName;
+    exe = appDir + "/bin/applauncher";
+    libPath = appDir + "/lib/libapplauncher.so";
+    fakeBin = root + "/fakebin";
+    records = root + "/records";
+    fs::create_directories(appDir + "/bin");
+    fs::create_directories(appDir + "/lib");
+    fs::create_directories(fakeBin);
+    fs::create_directories(records);
+    fs::copy_file(LAUNCHER_BINARY, exe);
+    if (withLibrary) {
+        installLibrary(AUX_LIBRARY, libPath);
+    }
+}
+
+AppTree::~AppTree() {
+    std::error_code ignored;
+    fs::remove_all(root, ignored);
+}
+
+void AppTree::installCommand(const std::string &name) const {
+    fs::copy_file(FAKE_PACKAGE_MANAGER, fakeBin + "/" + name);
+}
+
+void AppTree::installLibrary(const std::string &library, const std::string &path) const {
+    fs::create_directories(fs::path(path).parent_path());
+    fs::copy_file(library, path, fs::copy_options::overwrite_existing);
+}
+
+std::map<std::string, std::string> baseEnvironment(const AppTree &tree) {
+    return {{"PATH", tree.fakeBin},
+            {"TEST_RECORDS", tree.records},
+            {"AUX_RUNTIME", RUNTIME_LIBRARY},
+            {"SORVANTA_DEBUG", "true"}};
+}
+
+static std::vector<std::string> wrapperWords() {
+    std::vector<std::string> words;
+    const char *wrapper = getenv("APPLAUNCHER_TEST_WRAPPER");
+    std::istringstream in(wrapper != nullptr ? wrapper : "");
+    for (std::string word; in >> word;) {
+        words.push_back(word);
+    }
+    return words;
+}
+
+LaunchResult runLauncher(const AppTree &tree, const std::vector<std::string> &args,
+                         const std::map<std::string, std::string> &env,
+                         const std::string &argv0) {
+    std::vector<std::string> words = wrapperWords();
+    std::string program = words.empty() ? tree.exe : words[0];
+    if (!words.empty()) {
+        words.push_back(tree.exe);
+    }
+    std::vector<std::string> argvWords = words;
+    if (words.empty()) {
+        argvWords.push_back(argv0.empty() ? tree.exe : argv0);
+    }
+    argvWords.insert(argvWords.end(), args.begin(), args.end());
+    std::vector<char *> argv;
+    for (std::string &word : argvWords) {
+        argv.push_back(word.data());
+    }
+    argv.push_back(nullptr);
+    std::vector<std::string> envWords;
+    for (const auto &[name, value] : env) {
+        envWords.push_back(name + "=" + value);
+    }
+    std::vector<char *> envp;
+    for (std::string &word : envWords) {
+        envp.push_back(word.data());
+    }
+    envp.push_back(nullptr);
+
+    std::string errPath = tree.root + "/stderr";
+    LaunchResult result;
+    result.pid = fork();
+    if (result.pid == 0) {
+        int err = open(errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+        int null = open("/dev/null", O_RDWR);
+        dup2(null, 0);
+        dup2(null, 1);
+        dup2(err, 2);
+        syscall(SYS_close_range, 3U, ~0U, 0U);
+        execve(program.c_str(), argv.data(), envp.data());
+        _exit(127);
+    }
+    int status = 0;
+    waitpid(result.pid, &status, 0);
+    result.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    result.stderrText = readFile(errPath);
+    return result;
+}
+
+std::string readFile(const std::string &path) {
+    std::ifstream in(path, std::ios::binary);
+    std::ostringstream text;
+    text << in.rdbuf();
+    return text.str();
+}
+
+std::vector<std::string> readRecords(const AppTree &tree, const std::string &file) {
+    std::string text = readFile(tree.records + "/" + file);
+    std::vector<std::string> entries;
+    size_t start = 0;
+    for (size_t end; (end = text.find('\0', start)) != std::string::npos; start = end + 1) {
+        entries.push_back(text.substr(start, end - start));
+    }
+    return entries;
+}
+
+std::vector<std::vector<std::string>> readCommands(const AppTree &tree) {
+    std::vector<std::string> entries = readRecords(tree, "commands");
+    std::vector<std::vector<std::string>> commands;
+    for (size_t i = 0; i + 1 < entries.size();) {
+        size_t count = std::stoul(entries[i + 1]);
+        std::vector<std::string> command{entries[i]};
+        command.insert(command.end(), entries.begin() + (long)i + 2,
+                       entries.begin() + (long)(i + 2 + count));
+        commands.push_back(command);
+        i += 2 + count;
+    }
+    return commands;
+}
+
+std::vector<DebugLine> debugLines(const std::string &stderrText) {
+    std::vector<DebugLine> lines;
+    std::istringstream in(stderrText);
+    for (std::string line; std::getline(in, line);) {
+        size_t close = line.find("]: ");
+        if (line.size() > 1 && line[0] == '[' && close != std::string::npos) {
+            lines.push_back({(pid_t)std::stol(line.substr(1, close - 1)), line.substr(close + 3)});
+        } else {
+            lines.push_back({0, line});
+        }
+    }
+    return lines;
+}
+
+std::vector<std::string> messagesOf(const std::vector<DebugLine> &lines, pid_t pid, bool others) {
+    std::vector<std::string> messages;
+    for (const DebugLine &line : lines) {
+        if ((line.pid == pid) != others) {
+            messages.push_back(line.message);
+        }
+    }
+    return messages;
+}
