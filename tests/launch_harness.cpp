@@ -63,6 +63,10 @@ static std::vector<std::string> wrapperWords() {
     return words;
 }
 
+bool launcherIsWrapped() {
+    return !wrapperWords().empty();
+}
+
 LaunchResult runLauncher(const AppTree &tree, const std::vector<std::string> &args,
                          const std::map<std::string, std::string> &env,
                          const std::string &argv0) {

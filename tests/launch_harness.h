@@ -56,6 +56,10 @@ LaunchResult runLauncher(const AppTree &tree, const std::vector<std::string> &ar
                          const std::map<std::string, std::string> &env,
                          const std::string &argv0 = "");
 
+// Whether APPLAUNCHER_TEST_WRAPPER runs the launcher under another program,
+// which then gives it argv[0] itself.
+bool launcherIsWrapped();
+
 // The NUL-terminated entries of records/<file>; empty when it does not exist.
 std::vector<std::string> readRecords(const AppTree &tree, const std::string &file);
 

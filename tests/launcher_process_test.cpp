@@ -33,11 +33,12 @@ std::string fallbackProbe(const std::string &exe) {
 
 TEST(LauncherHandOff, RuntimeGetsTheRecordArgumentsWhileTheLibraryGetsTheLauncherArgv) {
     AppTree tree;
-    LaunchResult run = runLauncher(tree, {"--verbose", "two words", ""}, baseEnvironment(tree),
-                                   "app-name");
+    std::string argv0 = launcherIsWrapped() ? tree.exe : "app-name";
+    LaunchResult run =
+        runLauncher(tree, {"--verbose", "two words", ""}, baseEnvironment(tree), argv0);
     ASSERT_EQ(run.exitCode, 0) << run.stderrText;
     EXPECT_EQ(withPrefix(readRecords(tree, "aux"), "arg"),
-              (Strings{"argc=4", "argv=app-name", "argv=--verbose", "argv=two words", "argv="}));
+              (Strings{"argc=4", "argv=" + argv0, "argv=--verbose", "argv=two words", "argv="}));
     EXPECT_TRUE(contains(readRecords(tree, "aux"), "release"));
     Strings runtime = readRecords(tree, "runtime");
     EXPECT_EQ(withPrefix(runtime, "arg"),
@@ -51,6 +52,9 @@ TEST(LauncherHandOff, OnlyTheChildLoadsTheAuxiliaryLibraryAndNoDescriptorIsLeftO
     ASSERT_EQ(runLauncher(tree, {}, baseEnvironment(tree)).exitCode, 0);
     Strings runtime = readRecords(tree, "runtime");
     EXPECT_TRUE(contains(runtime, "aux-mapped=0"));
+    if (launcherIsWrapped()) {
+        return;  // valgrind's own descriptors show; it checks them itself
+    }
     EXPECT_TRUE(contains(runtime, "fds= 0 1 2"));
     // The child holds the standard descriptors and the pipe's write end.
     Strings childFds = withPrefix(readRecords(tree, "aux"), "fds=");

@@ -1,0 +1,9 @@
+#!/bin/sh
+# Builds the launcher and runs it on the bundled sample application tree,
+# with the debug trace on.
+set -eu
+cd "$(dirname "$0")/.."
+scripts/install-packages.sh cmake g++ make
+cmake -S . -B build -DCMAKE_BUILD_TYPE=Release -DBUILD_TESTING=OFF >/dev/null
+cmake --build build -j"$(nproc)" >/dev/null
+samples/hello/run.sh build "$@"
