@@ -118,24 +118,6 @@ static void sendCutFrame(size_t bytes) {
     _exit(0);
 }
 
-/* Lists the descriptors open in this process, for the descriptor checks. */
-static void recordOpenDescriptors(const char *file) {
-    char list[512] = "";
-    DIR *dir = opendir("/proc/self/fd");
-    struct dirent *entry;
-    while (dir != NULL && (entry = readdir(dir)) != NULL) {
-        if (entry->d_name[0] != '.' && atoi(entry->d_name) != dirfd(dir) &&
-            atoi(entry->d_name) < 1000 && strlen(list) + 16 < sizeof list) {
-            strcat(list, " ");
-            strcat(list, entry->d_name);
-        }
-    }
-    if (dir != NULL) {
-        closedir(dir);
-    }
-    recordEntry(file, "fds=%s", list);
-}
-
 KivLauncherHandle kivLauncherCreate(int32_t argc, char **argv) {
     recordEntry("aux", "argc=%d", argc);
     for (int32_t i = 0; i < argc; i++) {

@@ -24,23 +24,6 @@ static int auxiliaryLibraryMapped(void) {
     return mapped;
 }
 
-static void recordDescriptors(void) {
-    char list[512] = "";
-    DIR *dir = opendir("/proc/self/fd");
-    struct dirent *entry;
-    while (dir != NULL && (entry = readdir(dir)) != NULL) {
-        if (entry->d_name[0] != '.' && atoi(entry->d_name) != dirfd(dir) &&
-            atoi(entry->d_name) < 1000 && strlen(list) + 16 < sizeof list) {
-            strcat(list, " ");
-            strcat(list, entry->d_name);
-        }
-    }
-    if (dir != NULL) {
-        closedir(dir);
-    }
-    recordEntry("runtime", "fds=%s", list);
-}
-
 static void recordEnvironment(void) {
     const char *names = getenv("RT_RECORD_ENV");
     if (names == NULL) {
@@ -73,7 +56,7 @@ int32_t HUX_Launch(int32_t argCount, char **args, uint64_t w3, uint64_t w4, uint
                 t10, t9 == t10);
     recordEnvironment();
     recordEntry("runtime", "aux-mapped=%d", auxiliaryLibraryMapped());
-    recordDescriptors();
+    recordOpenDescriptors("runtime");
     const char *code = getenv("RT_EXIT");
     return code != NULL ? atoi(code) : 0;
 }

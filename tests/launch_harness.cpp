@@ -67,19 +67,11 @@ bool launcherIsWrapped() {
     return !wrapperWords().empty();
 }
 
-LaunchResult runLauncher(const AppTree &tree, const std::vector<std::string> &args,
-                         const std::map<std::string, std::string> &env,
-                         const std::string &argv0) {
-    std::vector<std::string> words = wrapperWords();
-    std::string program = words.empty() ? tree.exe : words[0];
-    if (!words.empty()) {
-        words.push_back(tree.exe);
-    }
-    std::vector<std::string> argvWords = words;
-    if (words.empty()) {
-        argvWords.push_back(argv0.empty() ? tree.exe : argv0);
-    }
-    argvWords.insert(argvWords.end(), args.begin(), args.end());
+// Forks and runs `program` with `argvWords`, stdin and stdout on /dev/null,
+// stderr into <root>/stderr and no other descriptor; waits for it.
+static LaunchResult runProgram(const AppTree &tree, const std::string &program,
+                               std::vector<std::string> argvWords,
+                               const std::map<std::string, std::string> &env) {
     std::vector<char *> argv;
     for (std::string &word : argvWords) {
         argv.push_back(word.data());
@@ -113,6 +105,29 @@ LaunchResult runLauncher(const AppTree &tree, const std::vector<std::string> &ar
     result.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
     result.stderrText = readFile(errPath);
     return result;
+}
+
+LaunchResult runLauncher(const AppTree &tree, const std::vector<std::string> &args,
+                         const std::map<std::string, std::string> &env,
+                         const std::string &argv0) {
+    std::vector<std::string> words = wrapperWords();
+    std::string program = words.empty() ? tree.exe : words[0];
+    if (words.empty()) {
+        words.push_back(argv0.empty() ? tree.exe : argv0);
+    } else {
+        words.push_back(tree.exe);
+    }
+    words.insert(words.end(), args.begin(), args.end());
+    return runProgram(tree, program, words, env);
+}
+
+LaunchResult runLauncherUnder(const std::vector<std::string> &prefix, const AppTree &tree,
+                              const std::vector<std::string> &args,
+                              const std::map<std::string, std::string> &env) {
+    std::vector<std::string> words = prefix;
+    words.push_back(tree.exe);
+    words.insert(words.end(), args.begin(), args.end());
+    return runProgram(tree, words[0], words, env);
 }
 
 std::string readFile(const std::string &path) {

@@ -56,6 +56,12 @@ LaunchResult runLauncher(const AppTree &tree, const std::vector<std::string> &ar
                          const std::map<std::string, std::string> &env,
                          const std::string &argv0 = "");
 
+// Runs `prefix` followed by the launcher's path and `args`, in place of the
+// wrapper, for tests that start the launcher through another command.
+LaunchResult runLauncherUnder(const std::vector<std::string> &prefix, const AppTree &tree,
+                              const std::vector<std::string> &args,
+                              const std::map<std::string, std::string> &env);
+
 // Whether APPLAUNCHER_TEST_WRAPPER runs the launcher under another program,
 // which then gives it argv[0] itself.
 bool launcherIsWrapped();

@@ -1,5 +1,7 @@
 // Where the launcher finds the auxiliary library, decided by what substitute
 // rpm and dpkg commands answer, and how its commands reach the shell.
+#include <unistd.h>
+
 #include <filesystem>
 
 #include <gtest/gtest.h>
@@ -176,6 +178,24 @@ TEST(LibraryLocation, DebLineStartingWithAColonListsAnEmptyPackageName) {
     ASSERT_EQ(commands.size(), 3u);
     EXPECT_EQ(commands[2], (Strings{"dpkg", "-L", ""}));
     EXPECT_TRUE(contains(messagesOf(debugLines(run.stderrText), run.pid, true), "owner pkg: (|2)"));
+}
+
+// With /proc hidden (a private mount namespace) the executable's path cannot
+// be read: no command runs, no library is loaded, status 1.
+TEST(LibraryLocation, UnreadableExecutablePathGivesNoLibrary) {
+    if (geteuid() != 0 || access("/usr/bin/unshare", X_OK) != 0) {
+        GTEST_SKIP() << "hiding /proc needs root and unshare";
+    }
+    PackagedTree p;
+    LaunchResult run = runLauncherUnder(
+        {"/usr/bin/unshare", "--mount", "--propagation", "private", "/bin/sh", "-c",
+         "/bin/mount -t tmpfs none /proc && exec \"$0\" \"$@\""},
+        p.tree, {}, p.env);
+    EXPECT_EQ(loadedLibrary(p.tree, run), "");
+    EXPECT_TRUE(readCommands(p.tree).empty());
+    std::vector<DebugLine> lines = debugLines(run.stderrText);
+    EXPECT_EQ(messagesOf(lines, run.pid, true), Strings{"No such file or directory"});
+    EXPECT_EQ(messagesOf(lines, run.pid), Strings{"pipe: end of file after 0 of 4 bytes"});
 }
 
 bool injectedFileExists(const std::string &root) {
