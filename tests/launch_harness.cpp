@@ -10,8 +10,6 @@
 #include <fstream>
 #include <sstream>
 
-#include <gtest/gtest.h>
-
 namespace fs = std::filesystem;
 
 AppTree::AppTree(const std::string &appName, bool withLibrary) {
