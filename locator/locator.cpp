@@ -229,25 +229,24 @@ char *getKivLauncherLibPath() {
         return nullptr;
     }
     char *result = nullptr;
+    bool owned = false;
     PackageDesc *desc = (PackageDesc *)malloc(sizeof *desc);
     if (desc == nullptr) {
         kivLauncherLog("%s", strerror(errno));
     } else {
         desc->name = nullptr;
         desc->type = 0;
-        bool owned = findOwner(desc, exePath);
+        owned = findOwner(desc, exePath);
         if (owned) {
             kivLauncherLog("owner pkg: (%s|%d)", desc->name, desc->type);
             result = listLauncherLib(desc);
         }
         free(desc->name);
         free(desc);
-        if (owned) {
-            free(exePath);
-            return result;
-        }
     }
-    result = fallbackLibPath(exePath);
+    if (!owned) {
+        result = fallbackLibPath(exePath);
+    }
     free(exePath);
     return result;
 }
