@@ -1,26 +1,23 @@
 #!/bin/sh
-# Lays out a small application tree in a temporary directory and starts it:
+# Installs the hello sample application from BUILD_DIR into a temporary
+# directory, as a package would lay it out, and runs it:
 #   hello/bin/hello                  the launcher
-#   hello/lib/libapplauncher.so      an auxiliary library (the test double)
-#   hello/lib/libruntime.so          a runtime library (the test double)
-# No package owns it, so the launcher takes the library beside bin/. The
-# runtime double records what it received, which is printed afterwards.
+#   hello/lib/libapplauncher.so      the reference auxiliary library
+#   hello/lib/applauncher.cfg        its launch configuration
+#   hello/lib/libhux_python.so       the CPython runtime library
+#   hello/share/hello/hello.py       the application
+# No package owns it, so the launcher takes the library beside bin/.
 # Usage: samples/hello/run.sh BUILD_DIR [ARGUMENT...]
 set -eu
-build=$(cd "$1" && pwd)
+build=$1
 shift
 tree=$(mktemp -d /tmp/applauncher-sample-XXXXXX)
 trap 'rm -rf "$tree"' EXIT
-mkdir -p "$tree/hello/bin" "$tree/hello/lib" "$tree/records"
-cp "$build/bin/applauncher" "$tree/hello/bin/hello"
-cp "$build/test_doubles/libapplauncher.so" "$tree/hello/lib/libapplauncher.so"
-cp "$build/test_doubles/libtest_runtime.so" "$tree/hello/lib/libruntime.so"
+cmake --install "$build" --component hello --prefix "$tree/hello" >/dev/null
 
-[ $# -gt 0 ] || set -- --greeting "Hello, world"
+[ $# -gt 0 ] || set -- Alice
+echo "\$ $tree/hello/bin/hello $*"
 status=0
-SORVANTA_DEBUG=true TEST_RECORDS="$tree/records" AUX_RUNTIME="$tree/hello/lib/libruntime.so" \
-AUX_ENV="HELLO_MODE=sample" RT_RECORD_ENV=HELLO_MODE RT_EXIT=0 \
-    "$tree/hello/bin/hello" "$@" 2>&1 || status=$?
-echo "--- the runtime entry received:"
-tr '\0' '\n' < "$tree/records/runtime"
-echo "--- exit status: $status"
+"$tree/hello/bin/hello" "$@" || status=$?
+echo "(exit status $status)"
+exit "$status"

@@ -1,0 +1,94 @@
+#include "launch_block.h"
+
+#include <stdlib.h>
+#include <string.h>
+
+// Arguments the launcher's command line adds after argv[0].
+static int32_t extraArguments(int32_t argc, char *const *argv) {
+    return argv != NULL && argc > 1 ? argc - 1 : 0;
+}
+
+static uint64_t textBytes(const char *text) {
+    return (uint64_t)strlen(text) + 1;
+}
+
+int32_t launchBlockSize(const LaunchConfig *config, int32_t argc, char *const *argv) {
+    int32_t extra = extraArguments(argc, argv);
+    uint64_t argCount = (uint64_t)config->argCount + (uint64_t)extra;
+    if (argCount > INT32_MAX) {
+        return 0;
+    }
+    uint64_t size = sizeof(KivlLauncherData) +
+                    (argCount + 2 * (uint64_t)config->envCount) * sizeof(char *);
+    size += textBytes(config->runtime);
+    for (int32_t i = 0; i < config->argCount; i++) {
+        size += textBytes(config->args[i]);
+    }
+    for (int32_t i = 0; i < extra && size <= INT32_MAX; i++) {
+        size += textBytes(argv[i + 1]);
+    }
+    for (int32_t i = 0; i < config->envCount; i++) {
+        size += textBytes(config->envNames[i]) + textBytes(config->envValues[i]);
+    }
+    return size <= INT32_MAX ? (int32_t)size : 0;
+}
+
+// Copies text to *cursor, advances the cursor past its zero and returns
+// where the copy starts.
+static char *placeText(char **cursor, const char *text) {
+    size_t bytes = strlen(text) + 1;
+    char *placed = *cursor;
+    memcpy(placed, text, bytes);
+    *cursor += bytes;
+    return placed;
+}
+
+KivlLauncherData *fillLaunchBlock(const LaunchConfig *config, int32_t argc, char *const *argv,
+                                  void *buffer, int32_t bufferSize) {
+    int32_t needed = launchBlockSize(config, argc, argv);
+    if (buffer == NULL || needed == 0 || bufferSize < needed) {
+        return NULL;
+    }
+    int32_t extra = extraArguments(argc, argv);
+    KivlLauncherData *record = (KivlLauncherData *)buffer;
+    record->argCount = config->argCount + extra;
+    record->envCount = config->envCount;
+    record->args = (char **)(record + 1);
+    record->envNames = record->args + record->argCount;
+    record->envValues = record->envNames + record->envCount;
+    char *cursor = (char *)(record->envValues + record->envCount);
+    record->runtimeLibPath = placeText(&cursor, config->runtime);
+    for (int32_t i = 0; i < config->argCount; i++) {
+        record->args[i] = placeText(&cursor, config->args[i]);
+    }
+    for (int32_t i = 0; i < extra; i++) {
+        record->args[config->argCount + i] = placeText(&cursor, argv[i + 1]);
+    }
+    for (int32_t i = 0; i < config->envCount; i++) {
+        record->envNames[i] = placeText(&cursor, config->envNames[i]);
+        record->envValues[i] = placeText(&cursor, config->envValues[i]);
+    }
+    return record;
+}
+
+KivlLauncherData *launchBlockFromConfigText(const char *text, size_t length,
+                                            const char *configDir, const char *appDir,
+                                            int32_t argc, char *const *argv,
+                                            int32_t *outSize, ConfigError *error) {
+    LaunchConfig config;
+    if (!parseLaunchConfig(text, length, configDir, appDir, &config, error)) {
+        return NULL;
+    }
+    error->line = 0;
+    error->reason[0] = '\0';
+    int32_t size = launchBlockSize(&config, argc, argv);
+    void *buffer = size > 0 ? malloc((size_t)size) : NULL;
+    KivlLauncherData *block = fillLaunchBlock(&config, argc, argv, buffer, size);
+    if (block == NULL) {
+        free(buffer);
+    } else {
+        *outSize = size;
+    }
+    freeLaunchConfig(&config);
+    return block;
+}

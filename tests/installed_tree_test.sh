@@ -1,0 +1,52 @@
+#!/bin/sh
+# Installs the project's development component into a temporary prefix,
+# builds an auxiliary library against it twice (find_package, pkg-config),
+# and starts the installed launcher with each build. The runtime double
+# records the argument the library put in the record.
+# Usage: installed_tree_test.sh BUILD_DIR RUNTIME_DOUBLE
+set -eu
+build=$1
+runtime=$2
+source_dir=$(cd "$(dirname "$0")/installed_tree" && pwd)
+tmp=$(mktemp -d /tmp/applauncher-installed-XXXXXX)
+trap 'rm -rf "$tmp"' EXIT
+
+fail() {
+    echo "FAIL: $*" >&2
+    exit 1
+}
+
+cmake --install "$build" --prefix "$tmp/prefix" --component development >/dev/null
+[ -f "$tmp/prefix/include/applauncher/kivlauncher_api.h" ] || fail "header not installed"
+
+cmake -S "$source_dir" -B "$tmp/cmake-build" -DCMAKE_PREFIX_PATH="$tmp/prefix" >/dev/null
+cmake --build "$tmp/cmake-build" >/dev/null
+[ "$(cat "$tmp/cmake-build/launcher-path")" = "$tmp/prefix/libexec/applauncher/applauncher" ] ||
+    fail "applauncher::launcher points at $(cat "$tmp/cmake-build/launcher-path")"
+
+export PKG_CONFIG_LIBDIR="$tmp/prefix/lib/pkgconfig"
+mkdir -p "$tmp/pc-build"
+# shellcheck disable=SC2046
+cc -shared -fPIC -Wall -Wextra -Wpedantic -Werror $(pkg-config --cflags applauncher) \
+    -DCONSUMER_BUILT_WITH='"pkg-config"' "$source_dir/consumer_aux.c" \
+    -o "$tmp/pc-build/libapplauncher.so"
+launcher=$(pkg-config --variable=launcher applauncher)
+[ -x "$launcher" ] || fail "pkg-config's launcher variable names $launcher"
+
+for built in cmake pkg-config; do
+    app="$tmp/app-$built"
+    mkdir -p "$app/bin" "$app/lib" "$tmp/records-$built"
+    cp "$launcher" "$app/bin/app"
+    if [ "$built" = cmake ]; then
+        cp "$tmp/cmake-build/libapplauncher.so" "$app/lib/"
+    else
+        cp "$tmp/pc-build/libapplauncher.so" "$app/lib/"
+    fi
+    status=0
+    env -i PATH=/nonexistent CONSUMER_RUNTIME="$runtime" TEST_RECORDS="$tmp/records-$built" \
+        RT_EXIT=9 "$app/bin/app" >/dev/null 2>&1 || status=$?
+    [ "$status" -eq 9 ] || fail "$built build: launcher exited with $status, not the entry's 9"
+    tr '\0' '\n' < "$tmp/records-$built/runtime" | grep -qx "arg=$built" ||
+        fail "$built build: the runtime did not receive the library's argument"
+    echo "$built build: launched, entry result 9"
+done

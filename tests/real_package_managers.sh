@@ -1,0 +1,636 @@
+#!/bin/sh
+# Usage: real_package_managers.sh VERSION HELLO_DEB [HELLO_RPM]
+# Installs the hello packages with the machine's real dpkg and rpm and runs
+# the installed launcher with its debug trace on, checking where it found
+# libapplauncher.so and that the application ran:
+#   contents  the packages hold exactly the hello files under /opt/hello,
+#             with the name, VERSION, architecture and (deb) dependency
+#   deb       dpkg owns bin/hello and lists the library (no rpm on PATH)
+#   rpm       rpm owns bin/hello and lists the library
+#   deb-other / rpm-other
+#             the package owning the executable does not list the library:
+#             status 1, the library beside bin/ is not loaded; once the deb
+#             is purged, the same tree starts from that library
+#   unowned   a copy of the tree that neither manager owns (both holding
+#             hello): the library beside bin/ is used
+#   rpm-then-deb
+#             rpm holds another package and answers "not owned", then dpkg
+#             owns bin/hello
+#   load      1000 launches of the dpkg-owned installation, 8 at a time: each
+#             returns the application's status, and none is left behind
+#
+# Nothing touches the machine's package databases or its /opt: every case
+# runs in its own private mount namespace whose /opt is a fresh tmpfs, dpkg
+# works in a private administrative directory (DPKG_ADMINDIR) and logs to
+# /dev/null, rpm in a private database named by the %_dbpath of a private
+# HOME's .rpmmacros (and by --dbpath on the test's own rpm commands).
+#
+# Needs root, unshare and mount: exits 77 (skipped) with the reason when any
+# is missing or not permitted. Without rpm (Debian: rpm) or without the
+# .rpm, the dpkg cases run and the script then exits 77 naming the cases it
+# could not run, unless a case failed (exit 1).
+set -u
+
+readonly sbin_path=/usr/local/sbin:/usr/local/bin:/usr/sbin:/usr/bin:/sbin:/bin
+PATH=$sbin_path
+export PATH
+
+skip() {
+    echo "SKIPPED: $*"
+    exit 77
+}
+
+# ---------------------------------------------------------------------------
+# Inside a private mount namespace: one case.
+# Arguments: --case NAME WORK OUTER_MOUNT_NAMESPACE
+# ---------------------------------------------------------------------------
+
+failures=0
+
+fail() {
+    echo "FAIL [$casename]: $*"
+    failures=$((failures + 1))
+}
+
+# Runs an installed launcher and shows what it printed: run_launcher NAME
+# EXE [ARGUMENT...]. Its standard output lands in $dir/NAME.out, its
+# standard error in $dir/NAME.err, its exit status in $status and its
+# process id in $parent. The environment holds only the debug switch, the
+# private databases and a PATH of $tools, the directory holding the package
+# managers of this case.
+run_launcher() {
+    run=$1
+    shift
+    env -i PATH="$tools" HOME="$home" DPKG_ADMINDIR="$dpkgdb" SORVANTA_DEBUG=true \
+        "$@" >"$dir/$run.out" 2>"$dir/$run.err" &
+    parent=$!
+    wait "$parent"
+    status=$?
+    show_run "$run"
+}
+
+# Messages of the debug lines in $dir/RUN.err written by the launcher's
+# child (which: child) or by the launcher itself (which: parent).
+messages() {
+    awk -v parent="$parent" -v which="$2" '
+        /^\[[0-9]+\]: / {
+            close_at = index($0, "]: ")
+            pid = substr($0, 2, close_at - 2)
+            if ((pid == parent) == (which == "parent")) print substr($0, close_at + 3)
+        }' "$dir/$1.err"
+}
+
+# Shows what a run printed.
+show_run() {
+    echo "--- [$casename] $1: exit status $status; standard output:"
+    sed 's/^/    /' "$dir/$1.out"
+    echo "--- standard error:"
+    sed 's/^/    /' "$dir/$1.err"
+}
+
+# expect_child RUN EXPECTED_FILE: the child's messages are exactly these.
+expect_child() {
+    messages "$1" child >"$dir/$1.child"
+    if ! diff -u "$2" "$dir/$1.child" >"$dir/$1.diff"; then
+        fail "$1: the child's debug lines differ from the expected (- expected, + seen):"
+        cat "$dir/$1.diff"
+    fi
+}
+
+# expect_status RUN N
+expect_status() {
+    if [ "$status" -ne "$2" ]; then
+        fail "$1: exit status $status, expected $2"
+    fi
+}
+
+# expect_greeting RUN NAME APPDIR: the application printed its greeting and
+# the directory it runs from, and the launcher loaded the runtime library of
+# APPDIR.
+expect_greeting() {
+    first=$(sed -n 1p "$dir/$1.out")
+    second=$(sed -n 2p "$dir/$1.out")
+    if [ "$first" != "Hello, $2!" ]; then
+        fail "$1: first output line is \"$first\", expected \"Hello, $2!\""
+    fi
+    case "$second" in
+        "running on Python "*" from $3") ;;
+        *)
+            fail "$1: second output line is \"$second\", expected it to end in \"from $3\""
+            ;;
+    esac
+    if ! messages "$1" parent | grep -Fqx "hux lib: [$3/lib/libhux_python.so]"; then
+        fail "$1: no \"hux lib: [$3/lib/libhux_python.so]\" line from the launcher"
+    fi
+}
+
+# expect_not_started RUN: status 1, nothing printed by the application, no
+# runtime library loaded.
+expect_not_started() {
+    expect_status "$1" 1
+    if [ -s "$dir/$1.out" ]; then
+        fail "$1: the application printed something"
+    fi
+    if messages "$1" parent | grep -q '^hux lib:'; then
+        fail "$1: a runtime library was loaded"
+    fi
+}
+
+# Expected debug lines of one command: query_lines COMMAND STATUS [LINE...]
+query_lines() {
+    command=$1
+    exit_status=$2
+    shift 2
+    echo "popen: ($command)"
+    for line in "$@"; do
+        echo "popen: [$line]"
+    done
+    echo "popen: exit: $exit_status"
+}
+
+# Expected debug lines of a package listing: the lines of LISTING_FILE up
+# to and including the first that ends in /libapplauncher.so (all of them
+# when none does), then the wait status 0.
+listing_lines() {
+    echo "popen: ($1)"
+    awk '$0 != "" { print "popen: [" $0 "]" } /\/libapplauncher\.so$/ { exit }' "$2"
+    echo "popen: exit: 0"
+}
+
+rpm_query() {
+    echo "rpm --queryformat '%{NAME}' -qf '$1' 2>/dev/null"
+}
+
+dpkg_search() {
+    echo "dpkg -S '$1' 2>/dev/null"
+}
+
+# A private dpkg administrative directory, empty.
+init_dpkg_db() {
+    mkdir -p "$dpkgdb/info" "$dpkgdb/updates" "$dpkgdb/triggers"
+    : >"$dpkgdb/status"
+    : >"$dpkgdb/available"
+}
+
+private_dpkg() {
+    dpkg --admindir="$dpkgdb" --log=/dev/null "$@"
+}
+
+# A private rpm database, empty, named by HOME's .rpmmacros for the launcher's
+# rpm; the test's own rpm commands name it with --dbpath as well.
+init_rpm_db() {
+    printf '%%_dbpath %s\n%%_tmppath %s\n' "$rpmdb" "$dir/tmp" >"$home/.rpmmacros"
+    HOME=$home rpm --dbpath "$rpmdb" --initdb
+}
+
+private_rpm() {
+    HOME=$home rpm --dbpath "$rpmdb" "$@"
+}
+
+# Debian's rpm refuses to install without --force-debian. The private
+# database knows none of the machine's packages, so the hello package's
+# requirements (libc, libpython3.11) cannot be met there: --nodeps.
+private_rpm_install() {
+    private_rpm -i --force-debian --nodeps "$1"
+}
+
+# The private dpkg database knows none of the machine's packages either, so
+# hello's Depends (libpython3.11, installed on this machine) cannot be met
+# there: --force-depends, for that package alone.
+private_deb_install_hello() {
+    private_dpkg --force-depends -i "$work/hello.deb" >"$dir/dpkg-install.log" 2>&1 || {
+        cat "$dir/dpkg-install.log"
+        fail "dpkg -i hello.deb failed"
+        return 1
+    }
+}
+
+# The package managers the launcher finds on its PATH: dpkg always, rpm when
+# asked for.
+make_tools() {
+    tools=$dir/tools
+    mkdir -p "$tools"
+    ln -s "$(command -v dpkg)" "$tools/dpkg"
+    ln -s "$(command -v dpkg-query)" "$tools/dpkg-query"
+    if [ "$1" = with-rpm ]; then
+        ln -s "$(command -v rpm)" "$tools/rpm"
+    fi
+}
+
+run_case() {
+    casename=$1
+    work=$2
+    dir=$work/$casename
+    home=$dir/home
+    dpkgdb=$dir/dpkg
+    rpmdb=$dir/rpmdb
+    mkdir -p "$dir/tmp" "$home"
+
+    # Refuse to install anything unless this is a namespace of its own with
+    # /opt a fresh tmpfs.
+    if [ "$(readlink /proc/self/ns/mnt)" = "$3" ]; then
+        fail "not in a private mount namespace"
+        return
+    fi
+    mount -t tmpfs -o mode=0755 none /opt || {
+        fail "cannot mount a tmpfs on /opt"
+        return
+    }
+    if [ "$(stat -f -c %T /opt)" != tmpfs ] || [ -n "$(ls -A /opt)" ]; then
+        fail "/opt is not an empty tmpfs"
+        return
+    fi
+    init_dpkg_db
+
+    exe=/opt/hello/bin/hello
+    case "$casename" in
+    deb)
+        # A machine with dpkg alone: the rpm query fails as a command not
+        # found (wait status 127 << 8), then dpkg owns the executable.
+        make_tools without-rpm
+        private_deb_install_hello || return
+        private_dpkg -L hello >"$dir/listing" || fail "dpkg -L hello failed"
+        grep -qx /opt/hello/lib/libapplauncher.so "$dir/listing" ||
+            fail "dpkg -L hello does not list /opt/hello/lib/libapplauncher.so"
+        {
+            query_lines "$(rpm_query $exe)" 32512
+            query_lines "$(dpkg_search $exe)" 0 "hello: $exe"
+            echo "owner pkg: (hello|2)"
+            listing_lines "dpkg -L 'hello' 2>/dev/null" "$dir/listing"
+        } >"$dir/expected"
+        run_launcher alice "$exe" Alice
+        expect_status alice 0
+        expect_greeting alice Alice /opt/hello
+        expect_child alice "$dir/expected"
+        run_launcher bob "$exe" Bob --exit 3
+        expect_status bob 3
+        expect_greeting bob Bob /opt/hello
+        expect_child bob "$dir/expected"
+        ;;
+    rpm)
+        make_tools with-rpm
+        init_rpm_db
+        private_rpm_install "$work/hello.rpm" || {
+            fail "rpm -i hello.rpm failed"
+            return
+        }
+        private_rpm -ql hello >"$dir/listing" || fail "rpm -ql hello failed"
+        grep -qx /opt/hello/lib/libapplauncher.so "$dir/listing" ||
+            fail "rpm -ql hello does not list /opt/hello/lib/libapplauncher.so"
+        {
+            query_lines "$(rpm_query $exe)" 0 hello
+            echo "owner pkg: (hello|1)"
+            listing_lines "rpm -ql 'hello' 2>/dev/null" "$dir/listing"
+        } >"$dir/expected"
+        run_launcher carla "$exe" Carla
+        expect_status carla 0
+        expect_greeting carla Carla /opt/hello
+        expect_child carla "$dir/expected"
+        run_launcher dmitri "$exe" Dmitri --exit 42
+        expect_status dmitri 42
+        expect_greeting dmitri Dmitri /opt/hello
+        ;;
+    deb-other | rpm-other)
+        # /opt/other/bin/other is owned; the rest of the tree, the library
+        # included, is placed by hand and owned by no package.
+        exe=/opt/other/bin/other
+        cp -a "$work/other-tree/opt/other" /opt/other
+        if [ "$casename" = deb-other ]; then
+            make_tools without-rpm
+            private_dpkg -i "$work/other.deb" >"$dir/dpkg-install.log" 2>&1 || {
+                cat "$dir/dpkg-install.log"
+                fail "dpkg -i other.deb failed"
+                return
+            }
+            private_dpkg -L other >"$dir/listing" || fail "dpkg -L other failed"
+            {
+                query_lines "$(rpm_query $exe)" 32512
+                query_lines "$(dpkg_search $exe)" 0 "other: $exe"
+                echo "owner pkg: (other|2)"
+                listing_lines "dpkg -L 'other' 2>/dev/null" "$dir/listing"
+            } >"$dir/expected"
+        else
+            make_tools with-rpm
+            init_rpm_db
+            private_rpm_install "$work/other.rpm" || {
+                fail "rpm -i other.rpm failed"
+                return
+            }
+            private_rpm -ql other >"$dir/listing" || fail "rpm -ql other failed"
+            {
+                query_lines "$(rpm_query $exe)" 0 other
+                echo "owner pkg: (other|1)"
+                listing_lines "rpm -ql 'other' 2>/dev/null" "$dir/listing"
+            } >"$dir/expected"
+        fi
+        grep -qx "$exe" "$dir/listing" || fail "the other package does not list $exe"
+        if grep -q '/libapplauncher\.so$' "$dir/listing"; then
+            fail "the other package lists a libapplauncher.so"
+        fi
+        [ -f /opt/other/lib/libapplauncher.so ] ||
+            fail "no library beside the executable's directory to be (wrongly) taken"
+        run_launcher erik "$exe" Erik
+        expect_not_started erik
+        expect_child erik "$dir/expected"
+        if [ "$casename" = deb-other ]; then
+            # The same tree without its owner: it starts, from the library
+            # that was not taken above.
+            private_dpkg --purge other >"$dir/dpkg-purge.log" 2>&1 || {
+                cat "$dir/dpkg-purge.log"
+                fail "dpkg --purge other failed"
+                return
+            }
+            [ ! -e "$exe" ] || fail "dpkg --purge other left $exe"
+            mkdir -p /opt/other/bin
+            cp -a "$work/other-tree$exe" "$exe"
+            {
+                query_lines "$(rpm_query $exe)" 32512
+                query_lines "$(dpkg_search $exe)" 256
+            } >"$dir/expected-unowned"
+            run_launcher erik-unowned "$exe" Erik
+            expect_status erik-unowned 0
+            expect_greeting erik-unowned Erik /opt/other
+            expect_child erik-unowned "$dir/expected-unowned"
+        fi
+        ;;
+    unowned)
+        # Both managers hold hello at /opt/hello (rpm only where there is
+        # one); the copy under /opt/elsewhere is no package's.
+        if [ -n "$have_rpm" ]; then
+            make_tools with-rpm
+            init_rpm_db
+            private_rpm_install "$work/hello.rpm" || {
+                fail "rpm -i hello.rpm failed"
+                return
+            }
+            rpm_lines() {
+                query_lines "$(rpm_query "$1")" 256 "file $1 is not owned by any package"
+            }
+        else
+            make_tools without-rpm
+            rpm_lines() {
+                query_lines "$(rpm_query "$1")" 32512
+            }
+        fi
+        private_deb_install_hello || return
+        mkdir -p /opt/elsewhere
+        cp -a "$work/hello-tree/opt/hello" /opt/elsewhere/hello
+        exe=/opt/elsewhere/hello/bin/hello
+        {
+            rpm_lines $exe
+            query_lines "$(dpkg_search $exe)" 256
+        } >"$dir/expected"
+        run_launcher fatima "$exe" Fatima
+        expect_status fatima 0
+        expect_greeting fatima Fatima /opt/elsewhere/hello
+        expect_child fatima "$dir/expected"
+        run_launcher gustav "$exe" Gustav --exit 7
+        expect_status gustav 7
+        expect_greeting gustav Gustav /opt/elsewhere/hello
+        ;;
+    rpm-then-deb)
+        make_tools with-rpm
+        init_rpm_db
+        private_rpm_install "$work/other.rpm" || {
+            fail "rpm -i other.rpm failed"
+            return
+        }
+        private_rpm -q other >/dev/null || fail "the private rpm database does not hold other"
+        private_deb_install_hello || return
+        private_dpkg -L hello >"$dir/listing" || fail "dpkg -L hello failed"
+        {
+            query_lines "$(rpm_query $exe)" 256 "file $exe is not owned by any package"
+            query_lines "$(dpkg_search $exe)" 0 "hello: $exe"
+            echo "owner pkg: (hello|2)"
+            listing_lines "dpkg -L 'hello' 2>/dev/null" "$dir/listing"
+        } >"$dir/expected"
+        run_launcher hana "$exe" Hana
+        expect_status hana 0
+        expect_greeting hana Hana /opt/hello
+        expect_child hana "$dir/expected"
+        ;;
+    load)
+        # LOAD_LAUNCHES launches (default 1000), 8 at a time, of the
+        # dpkg-owned installation; launch i asks the application to exit
+        # with i % 200. Afterwards no launcher process may be left and this
+        # shell may hold no descriptor it did not hold before.
+        make_tools without-rpm
+        private_deb_install_hello || return
+        launches=${LOAD_LAUNCHES:-1000}
+        fds_before=$(ls /proc/$$/fd | wc -l)
+        started=$(date +%s.%N)
+        seq 1 "$launches" | xargs -P 8 -I {} env -i PATH="$tools" HOME="$home" \
+            DPKG_ADMINDIR="$dpkgdb" /bin/sh -c '
+                expected=$(($1 % 200))
+                "$2" "load $1" --exit "$expected" >/dev/null 2>&1
+                status=$?
+                [ "$status" -eq "$expected" ] || echo "launch $1: status $status, not $expected"
+            ' sh {} "$exe" >"$dir/load-failures" 2>&1
+        ended=$(date +%s.%N)
+        if [ -s "$dir/load-failures" ]; then
+            head -20 "$dir/load-failures"
+            fail "$(wc -l <"$dir/load-failures") of $launches launches failed"
+            return
+        fi
+        left=""
+        for link in /proc/[0-9]*/exe; do
+            [ "$(readlink "$link" 2>/dev/null)" = "$exe" ] && left="$left ${link%/exe}"
+        done
+        [ -z "$left" ] || fail "launcher processes left:$left"
+        fds_after=$(ls /proc/$$/fd | wc -l)
+        [ "$fds_before" -eq "$fds_after" ] ||
+            fail "descriptors: $fds_before before the load, $fds_after after"
+        echo "load: $launches launches, 8 at a time, each returned its entry's result;" \
+            "$(awk "BEGIN { printf \"%.1f\", $ended - $started }") s; none left running"
+        ;;
+    *)
+        fail "unknown case"
+        ;;
+    esac
+}
+
+if [ "${1:-}" = --case ]; then
+    have_rpm=$5
+    run_case "$2" "$3" "$4"
+    exit $((failures > 0))
+fi
+
+# ---------------------------------------------------------------------------
+# Outside: checks, the packages' contents, the helper packages, each case.
+# ---------------------------------------------------------------------------
+
+if [ $# -lt 2 ] || [ $# -gt 3 ]; then
+    echo "usage: $0 VERSION HELLO_DEB [HELLO_RPM]" >&2
+    exit 2
+fi
+script=$(cd "$(dirname "$0")" && pwd)/$(basename "$0")
+version=$1
+deb=$2
+rpmfile=${3:-}
+
+[ "$(id -u)" = 0 ] || skip "needs root for private mount namespaces and installs"
+for tool in unshare mount dpkg dpkg-deb dpkg-query; do
+    command -v "$tool" >/dev/null || skip "$tool not found"
+done
+probe=$(unshare --mount --propagation private /bin/sh -c 'mount -t tmpfs none /opt' 2>&1) ||
+    skip "cannot mount a tmpfs on /opt in a private mount namespace: $probe"
+[ -f "$deb" ] || {
+    echo "FAIL: no deb package at $deb"
+    exit 1
+}
+
+have_rpm=yes
+if ! command -v rpm >/dev/null || ! command -v rpmbuild >/dev/null; then
+    have_rpm=
+    no_rpm_reason="rpm/rpmbuild not installed (Debian: rpm)"
+elif [ -z "$rpmfile" ]; then
+    have_rpm=
+    no_rpm_reason="no .rpm made (rpmbuild was missing when the build was configured)"
+elif [ ! -f "$rpmfile" ]; then
+    echo "FAIL: no rpm package at $rpmfile"
+    exit 1
+fi
+
+work=$(mktemp -d /tmp/applauncher-packages-XXXXXX)
+trap 'rm -rf "$work"' EXIT
+trap 'exit 1' HUP INT TERM
+cp "$deb" "$work/hello.deb"
+[ -n "$have_rpm" ] && cp "$rpmfile" "$work/hello.rpm"
+outer_ns=$(readlink /proc/self/ns/mnt)
+failures=0
+
+# rpm opens (and creates) a database even to read a package file or to build
+# one: outside the cases, that is a throwaway one in the work directory.
+mkdir -p "$work/buildhome" "$work/buildtmp"
+outer_rpm() {
+    HOME=$work/buildhome rpm --dbpath "$work/rpmdb" "$@"
+}
+
+# The files of the hello component, and nothing else, under /opt/hello.
+cat >"$work/expected-files" <<'EOF'
+/opt/hello/bin/hello
+/opt/hello/lib/applauncher.cfg
+/opt/hello/lib/libapplauncher.so
+/opt/hello/lib/libhux_python.so
+/opt/hello/share/hello/hello.py
+EOF
+contents_differ() {
+    if ! diff -u "$work/expected-files" "$work/$1-files"; then
+        echo "FAIL [contents]: the $1 package's files differ from the expected (- expected, + seen)"
+        failures=$((failures + 1))
+    fi
+}
+dpkg-deb --fsys-tarfile "$work/hello.deb" | tar -t | sed -n 's#^\./#/#; /[^/]$/p' | sort \
+    >"$work/deb-files"
+contents_differ deb
+for field in Package:hello Version:"$version" Architecture:"$(dpkg --print-architecture)" \
+    Depends:libpython3.11; do
+    seen=$(dpkg-deb -f "$work/hello.deb" "${field%%:*}")
+    if [ "$seen" != "${field#*:}" ]; then
+        echo "FAIL [contents]: the deb's ${field%%:*} is \"$seen\", expected \"${field#*:}\""
+        failures=$((failures + 1))
+    fi
+done
+if [ -n "$have_rpm" ]; then
+    outer_rpm -qp --qf '[%{FILEMODES:perms} %{FILENAMES}\n]' "$work/hello.rpm" |
+        sed -n 's/^-[^ ]* //p' | sort >"$work/rpm-files"
+    contents_differ rpm
+    rpm_name=$(outer_rpm -qp --qf '%{NAME} %{VERSION} %{ARCH}' "$work/hello.rpm")
+    if [ "$rpm_name" != "hello $version $(uname -m)" ]; then
+        echo "FAIL [contents]: the rpm is \"$rpm_name\", expected \"hello $version $(uname -m)\""
+        failures=$((failures + 1))
+    fi
+fi
+[ "$failures" -eq 0 ] && echo "PASS contents"
+
+# The hello tree as the deb holds it, for copies placed by hand.
+dpkg-deb -x "$work/hello.deb" "$work/hello-tree"
+
+# A tree for the "other" packages: bin/other (a copy of the launcher) is
+# theirs; lib/ and share/ are placed beside it by hand in the cases.
+other=$work/other-tree/opt/other
+mkdir -p "$other/bin" "$other/lib" "$other/share"
+cp "$work/hello-tree/opt/hello/bin/hello" "$other/bin/other"
+cp "$work/hello-tree/opt/hello/lib/"* "$other/lib/"
+cp -R "$work/hello-tree/opt/hello/share/hello" "$other/share/hello"
+sed 's#/bin/hello$#/bin/other#' "$work/hello-tree/opt/hello/lib/applauncher.cfg" \
+    >"$other/lib/applauncher.cfg"
+
+# other.deb owns /opt/other/bin/other alone.
+stage=$work/other-deb
+mkdir -p "$stage/DEBIAN" "$stage/opt/other/bin"
+cp "$other/bin/other" "$stage/opt/other/bin/other"
+cat >"$stage/DEBIAN/control" <<EOF
+Package: other
+Version: 1.0
+Architecture: $(dpkg --print-architecture)
+Maintainer: applauncher developers
+Description: owns a copy of the launcher and nothing else
+EOF
+dpkg-deb --root-owner-group --build "$stage" "$work/other.deb" >/dev/null || {
+    echo "FAIL: dpkg-deb --build other.deb"
+    exit 1
+}
+
+# other.rpm likewise, built in the work directory with a private HOME.
+if [ -n "$have_rpm" ]; then
+    top=$work/rpmbuild
+    mkdir -p "$top"
+    cat >"$top/other-rpm.in" <<EOF
+Name: other
+Version: 1.0
+Release: 1
+Summary: Owns a copy of the launcher and nothing else
+License: none
+AutoReqProv: no
+%description
+Owns /opt/other/bin/other alone.
+%install
+mkdir -p %{buildroot}/opt/other/bin
+cp $other/bin/other %{buildroot}/opt/other/bin/other
+%files
+%dir /opt/other
+%dir /opt/other/bin
+/opt/other/bin/other
+EOF
+    HOME=$work/buildhome rpmbuild -bb --quiet \
+        --define "_topdir $top" --define "_tmppath $work/buildtmp" --define "_dbpath $work/rpmdb" \
+        --define "_rpmfilename other.rpm" --define "debug_package %{nil}" \
+        --define "_build_id_links none" --define "__os_install_post %{nil}" \
+        "$top/other-rpm.in" >"$work/rpmbuild.log" 2>&1 || {
+        cat "$work/rpmbuild.log"
+        echo "FAIL: rpmbuild other.rpm"
+        exit 1
+    }
+    cp "$top/RPMS/other.rpm" "$work/other.rpm"
+fi
+
+skipped=""
+for name in deb rpm deb-other rpm-other unowned rpm-then-deb load; do
+    case "$name" in
+    rpm | rpm-other | rpm-then-deb)
+        if [ -z "$have_rpm" ]; then
+            skipped="$skipped $name"
+            continue
+        fi
+        ;;
+    esac
+    unshare --mount --propagation private /bin/sh "$script" --case "$name" "$work" \
+        "$outer_ns" "$have_rpm"
+    result=$?
+    if [ "$result" -eq 0 ]; then
+        note=""
+        [ "$name" = unowned ] && [ -z "$have_rpm" ] && note=" (dpkg alone, no rpm)"
+        echo "PASS $name$note"
+    else
+        echo "FAIL [$name]: the case ended with status $result"
+        failures=$((failures + 1))
+    fi
+done
+
+if [ "$failures" -gt 0 ]; then
+    echo "$failures failed"
+    exit 1
+fi
+[ -z "$skipped" ] || skip "$no_rpm_reason: cases$skipped not run; the others passed"
+echo "all cases passed"
