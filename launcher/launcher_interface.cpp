@@ -18,7 +18,8 @@ static bool debugEnabled() {
 // Formats "[pid]: message\n" and writes it with one stdio call, so the
 // other launcher process cannot split the line. Lines too long for the
 // stack buffer are formatted on the heap; if that allocation fails the
-// same bytes go out in three calls instead. Keeps errno unchanged.
+// same bytes go out in three calls instead. Write failures are ignored,
+// there being nowhere left to report them. Keeps errno unchanged.
 void kivLauncherLog(const char *format, ...) {
     if (!debugEnabled()) {
         return;
@@ -35,16 +36,16 @@ void kivLauncherLog(const char *format, ...) {
         size_t length = (size_t)prefix + (size_t)body + 1;
         char *line = length <= sizeof local ? local : (char *)malloc(length);
         if (line == nullptr) {
-            fwrite(local, 1, (size_t)prefix, stderr);
-            vfprintf(stderr, format, again);
-            fputc('\n', stderr);
+            (void)fwrite(local, 1, (size_t)prefix, stderr);
+            (void)vfprintf(stderr, format, again);
+            (void)fputc('\n', stderr);
         } else {
             if (line != local) {
                 memcpy(line, local, (size_t)prefix);
-                vsnprintf(line + prefix, (size_t)body + 1, format, again);
+                (void)vsnprintf(line + prefix, (size_t)body + 1, format, again);
             }
             line[length - 1] = '\n';
-            fwrite(line, 1, length, stderr);
+            (void)fwrite(line, 1, length, stderr);
             if (line != local) {
                 free(line);
             }

@@ -7,6 +7,8 @@
 // N bytes of the block. A child without a record sends nothing.
 #include <dlfcn.h>
 #include <errno.h>
+#include <fcntl.h>
+#include <signal.h>
 #include <stdint.h>
 #include <stdlib.h>
 #include <string.h>
@@ -255,8 +257,14 @@ static int sendRecord(int fd, const KivlLauncherData *record, int32_t size) {
 }
 
 // The child's part: find and ask the auxiliary library, send what it gave.
+// SIGCHLD goes back to its default here alone: ignored, as a launcher may
+// inherit it, it would let the commands' exit statuses vanish before
+// pclose could collect them.
 static int runChild(int *fds) {
     closePipeEnd(fds, 0);
+    struct sigaction defaultAction = {};
+    defaultAction.sa_handler = SIG_DFL;
+    (void)sigaction(SIGCHLD, &defaultAction, nullptr);
     int status = 0;
     int32_t size = 0;
     KivlLauncherData *record = nullptr;
@@ -350,9 +358,25 @@ static int runParent(int *fds) {
     return status;
 }
 
+// Opens /dev/null on whichever of descriptors 0, 1 and 2 is closed, so
+// that neither the pipe nor a command's output can take one of their
+// places and be read or written as standard input, output or error.
+static void occupyStandardDescriptors() {
+    for (int fd = 0; fd <= 2; fd++) {
+        if (fcntl(fd, F_GETFD) < 0 && errno == EBADF) {
+            int opened = open("/dev/null", O_RDWR);
+            if (opened > 2) {
+                close(opened);
+                return;
+            }
+        }
+    }
+}
+
 int main(int argc, char **argv) {
     appArgc = argc;
     appArgv = argv;
+    occupyStandardDescriptors();
     int fds[2] = {-1, -1};
     if (pipe(fds) != 0) {
         kivLauncherLog("%s", strerror(errno));

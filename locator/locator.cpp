@@ -67,7 +67,7 @@ static char *buildCommand(const char *commandTemplate, const char *argument) {
             *out++ = *c;
         }
     }
-    strcpy(out, marker + 2);
+    memcpy(out, marker + 2, templateLength - head - 1);
     return command;
 }
 
@@ -123,6 +123,7 @@ static int32_t popenCommand(const char *commandTemplate, const char *argument,
         kivLauncherLog("%s", strerror(errno));
     } else {
         kivLauncherLog("popen: (%s)", command);
+        // NOLINTNEXTLINE(cert-env33-c): the query needs the shell; the argument is quoted
         FILE *stream = popen(command, "r");
         if (stream == nullptr) {
             kivLauncherLog("%s", strerror(errno));
@@ -211,15 +212,13 @@ static char *listLauncherLib(const PackageDesc *desc) {
 // text, or null; `exePath` may be changed in place.
 static char *fallbackLibPath(char *exePath) {
     const char *root = dirname(dirname(exePath));
-    size_t rootLength = strlen(root);
-    char *path = (char *)malloc(rootLength + 4 + sizeof libraryName);
+    size_t size = strlen(root) + 4 + sizeof libraryName;
+    char *path = (char *)malloc(size);
     if (path == nullptr) {
         kivLauncherLog("%s", strerror(errno));
         return nullptr;
     }
-    memcpy(path, root, rootLength);
-    memcpy(path + rootLength, "/lib", 4);
-    memcpy(path + rootLength + 4, libraryName, sizeof libraryName);
+    (void)snprintf(path, size, "%s/lib%s", root, libraryName);
     return path;
 }
 

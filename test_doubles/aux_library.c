@@ -3,7 +3,9 @@
  * argument vector it receives, its own path and whether its handle was
  * released in $TEST_RECORDS/aux. The record it builds names $AUX_RUNTIME as the runtime
  * library, carries "--from-record" followed by argv[1..] and the variables
- * listed in AUX_ENV ("NAME=VALUE" entries separated by newlines). Built
+ * listed in AUX_ENV ("NAME=VALUE" entries separated by newlines), or in
+ * the modes many-args and huge a hundred thousand short and empty
+ * arguments or 8 MiB of them, recorded by their hash (hash=). Built
  * with AUX_WITHOUT_CREATE it lacks the "kivLauncherCreate" export. */
 #define _GNU_SOURCE
 #ifdef AUX_WITHOUT_CREATE
@@ -12,6 +14,7 @@
 #include <dirent.h>
 #include <dlfcn.h>
 #include <fcntl.h>
+#include <signal.h>
 #include <stddef.h>
 #include <stdint.h>
 #include <stdlib.h>
@@ -118,7 +121,45 @@ static void sendCutFrame(size_t bytes) {
     _exit(0);
 }
 
+/* Sends the start of a frame for a 1 MiB record, then kills this process
+ * with SIGKILL, as if it died in the middle of the frame. */
+static void sendFrameAndDie(void) {
+    static unsigned char frame[12 + 65536];
+    int32_t size = 1 << 20;
+    uint64_t address = 0x1000;
+    memcpy(frame, &size, 4);
+    memcpy(frame + 4, &address, 8);
+    int fd = findPipeWriteEnd();
+    if (write(fd, frame, sizeof frame) != (ssize_t)sizeof frame) {
+        _exit(3);
+    }
+    raise(SIGKILL);
+}
+
+/* Adds the arguments of the many-args or huge mode. */
+static void addBulkArgs(Launch *launch) {
+    static char chunk[4097];
+    if (modeIs("many-args")) {
+        for (int i = 0; i < 100000; i++) {
+            snprintf(chunk, sizeof chunk, "a%d", i);
+            addArg(launch, i % 3 == 0 ? "" : chunk);
+        }
+    } else {
+        for (int i = 0; i < 2048; i++) {
+            memset(chunk, 'A' + i % 26, 4096);
+            snprintf(chunk, 16, "%d:", i);
+            chunk[strlen(chunk)] = '-';
+            chunk[4096] = '\0';
+            addArg(launch, chunk);
+        }
+    }
+}
+
 KivLauncherHandle kivLauncherCreate(int32_t argc, char **argv) {
+    recordEntry("aux", "pid=%d", (int)getpid());
+    if (modeIs("killed-mid-frame")) {
+        sendFrameAndDie();
+    }
     recordEntry("aux", "argc=%d", argc);
     for (int32_t i = 0; i < argc; i++) {
         recordEntry("aux", "argv=%s", argv[i]);
@@ -147,6 +188,8 @@ KivLauncherHandle kivLauncherCreate(int32_t argc, char **argv) {
             chunk[1024] = '\0';
             addArg(launch, chunk);
         }
+    } else if (modeIs("many-args") || modeIs("huge")) {
+        addBulkArgs(launch);
     } else if (!modeIs("empty")) {
         addArg(launch, "--from-record");
         for (int32_t i = 1; i < argc; i++) {
@@ -161,6 +204,7 @@ KivLauncherHandle kivLauncherCreate(int32_t argc, char **argv) {
     } else if (getenv("AUX_ENV") != NULL && !modeIs("empty")) {
         parseEnv(launch, getenv("AUX_ENV"));
     }
+    recordEntry("aux", "hash=%llx", hashTexts(launch->args, launch->argCount));
     return launch;
 }
 

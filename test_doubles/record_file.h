@@ -52,4 +52,17 @@ static void recordOpenDescriptors(const char *file) {
     recordEntry(file, "fds=%s", list);
 }
 
+/* FNV-1a over the `count` texts, each with its terminating zero, so two
+ * processes can tell cheaply that they hold the same argument vector. */
+static unsigned long long hashTexts(char *const *texts, int count) {
+    unsigned long long hash = 1469598103934665603ULL;
+    for (int i = 0; i < count; i++) {
+        const unsigned char *c = (const unsigned char *)texts[i];
+        do {
+            hash = (hash ^ *c) * 1099511628211ULL;
+        } while (*c++ != 0);
+    }
+    return hash;
+}
+
 #endif

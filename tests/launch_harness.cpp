@@ -79,6 +79,12 @@ static LaunchResult runProgram(const AppTree &tree, const std::string &program,
     for (const auto &[name, value] : env) {
         envWords.push_back(name + "=" + value);
     }
+    // A sanitizer build's settings reach the launcher whatever the test sets.
+    for (const char *name : {"ASAN_OPTIONS", "LSAN_OPTIONS", "UBSAN_OPTIONS"}) {
+        if (getenv(name) != nullptr && env.count(name) == 0) {
+            envWords.push_back(std::string(name) + "=" + getenv(name));
+        }
+    }
     std::vector<char *> envp;
     for (std::string &word : envWords) {
         envp.push_back(word.data());
@@ -95,6 +101,10 @@ static LaunchResult runProgram(const AppTree &tree, const std::string &program,
         dup2(null, 1);
         dup2(err, 2);
         syscall(SYS_close_range, 3U, ~0U, 0U);
+        // Anything a command did by a relative path lands in the tree.
+        if (chdir(tree.root.c_str()) != 0) {
+            _exit(126);
+        }
         execve(program.c_str(), argv.data(), envp.data());
         _exit(127);
     }

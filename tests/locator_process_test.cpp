@@ -186,6 +186,9 @@ TEST(LibraryLocation, UnreadableExecutablePathGivesNoLibrary) {
     if (geteuid() != 0 || access("/usr/bin/unshare", X_OK) != 0) {
         GTEST_SKIP() << "hiding /proc needs root and unshare";
     }
+#if defined(__SANITIZE_ADDRESS__)
+    GTEST_SKIP() << "the sanitizers' runtime needs /proc";
+#endif
     PackagedTree p;
     LaunchResult run = runLauncherUnder(
         {"/usr/bin/unshare", "--mount", "--propagation", "private", "/bin/sh", "-c",

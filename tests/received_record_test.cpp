@@ -96,6 +96,7 @@ TEST(ReceivedRecord, SoundBlockRebasedElsewhereReadsTheSame) {
 
 TEST(ReceivedRecord, RebaseByZeroLeavesTheBlockUnchanged) {
     Block block = sampleBlock();
+    rebaseRecord(block.record(), (intptr_t)((uintptr_t)block.bytes() - childBase));
     std::vector<uint64_t> before = block.words;
     rebaseRecord(block.record(), 0);
     EXPECT_EQ(block.words, before);

@@ -11,7 +11,7 @@ trap 'rm -rf "$logs"' EXIT
 
 # The commands the child runs through the shell are not traced. The tests
 # whose child leaves on purpose in the middle of the frame are left out.
-APPLAUNCHER_TEST_WRAPPER="$valgrind --trace-children=yes \
+APPLAUNCHER_TEST_WRAPPER="$valgrind --trace-children=yes --error-exitcode=1 \
 --trace-children-skip=*/sh,*/rpm,*/dpkg --leak-check=full --show-leak-kinds=all \
 --track-fds=yes --log-file=$logs/vg.%p.log"
 export APPLAUNCHER_TEST_WRAPPER
