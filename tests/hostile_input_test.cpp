@@ -170,8 +170,12 @@ TEST(HostileInput, LongExecutablePathsWorkAndOnesPastTheLimitFailCleanly) {
     close(rootFd);
     EXPECT_EQ(cut.exitCode, 1) << cut.stderrText.substr(0, 3000);
     // The kernel does not resolve /proc/self/exe for a path that long.
-    auto lines = debugLines(cut.stderrText);
-    EXPECT_EQ(messagesOf(lines, cut.pid, true), Strings{"File name too long"});
+    // (A sanitizer build's runtime adds a warning of its own about it.)
+    Strings child = messagesOf(debugLines(cut.stderrText), cut.pid, true);
+    child.erase(std::remove_if(child.begin(), child.end(),
+                               [](const std::string &m) { return m.rfind("==", 0) == 0; }),
+                child.end());
+    EXPECT_EQ(child, Strings{"File name too long"});
     EXPECT_TRUE(readRecords(far.tree, "runtime").empty());
     std::filesystem::remove_all(far.tree.root + "/" + chain.substr(0, chain.find('/')));
 }

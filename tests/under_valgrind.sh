@@ -2,7 +2,7 @@
 # Runs the process tests with every launcher process (parent and child)
 # under valgrind, then fails on any memory error, any leaked block and any
 # descriptor other than the standard ones left open at exit.
-# Usage: under_valgrind.sh VALGRIND PROCESS_TEST_BINARY
+# Usage: under_valgrind.sh VALGRIND PROCESS_TEST_BINARY [GTEST_FILTER]
 set -u
 valgrind=$1
 tests=$2
@@ -15,7 +15,7 @@ APPLAUNCHER_TEST_WRAPPER="$valgrind --trace-children=yes --error-exitcode=1 \
 --trace-children-skip=*/sh,*/rpm,*/dpkg --leak-check=full --show-leak-kinds=all \
 --track-fds=yes --log-file=$logs/vg.%p.log"
 export APPLAUNCHER_TEST_WRAPPER
-"$tests" --gtest_filter='-*CutShort*' || exit 1
+"$tests" --gtest_filter="${3:--*CutShort*}" || exit 1
 
 failed=0
 traced=0
