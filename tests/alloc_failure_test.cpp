@@ -34,10 +34,6 @@ Report readReport(const std::string &path) {
     return report;
 }
 
-bool contains(const Strings &entries, const std::string &entry) {
-    return std::find(entries.begin(), entries.end(), entry) != entries.end();
-}
-
 bool anyContains(const Strings &entries, const std::string &part) {
     for (const std::string &entry : entries) {
         if (entry.find(part) != std::string::npos) {
@@ -76,19 +72,6 @@ std::vector<Road> roads(const AppTree &tree, const std::string &packagedLib) {
     };
 }
 
-// Waits for every orphaned descendant (this process is their subreaper)
-// and returns the signals that ended any of them.
-std::vector<int> reapOrphans() {
-    std::vector<int> signals;
-    int status = 0;
-    while (waitpid(-1, &status, 0) > 0) {
-        if (WIFSIGNALED(status)) {
-            signals.push_back(WTERMSIG(status));
-        }
-    }
-    return signals;
-}
-
 struct Totals {
     int points = 0;
     int launched = 0;
@@ -117,8 +100,9 @@ bool runWithFailure(const AppTree &tree, const Road &road, const std::string &pa
     EXPECT_NE(run.exitCode, 124) << where << ": hung";
     // A parent that gave up early leaves the child writing into a closed
     // pipe, which ends it with SIGPIPE; nothing else may end a process.
-    std::vector<int> signals = reapOrphans();
-    bool childBrokenPipe = signals == std::vector<int>{SIGPIPE} && run.exitCode == 1;
+    Strings signals = withPrefix(reapOrphans(20.0), "s");  // "signal N", "still running"
+    bool childBrokenPipe =
+        signals == Strings{"signal " + std::to_string(SIGPIPE)} && run.exitCode == 1;
     EXPECT_TRUE(signals.empty() || childBrokenPipe) << where << ": a process died by a signal";
     Report parent = readReport(reports + "/parent");
     Report child = readReport(reports + "/child");

@@ -17,19 +17,6 @@ using Strings = std::vector<std::string>;
 
 namespace {
 
-bool contains(const Strings &entries, const std::string &entry) {
-    return std::find(entries.begin(), entries.end(), entry) != entries.end();
-}
-
-std::string recorded(const AppTree &tree, const std::string &file, const std::string &key) {
-    for (const std::string &entry : readRecords(tree, file)) {
-        if (entry.rfind(key + "=", 0) == 0) {
-            return entry.substr(key.size() + 1);
-        }
-    }
-    return "";
-}
-
 // No file INJECTED<n> appeared anywhere in the tree, where the launcher
 // runs (the directories named after the payloads aside).
 bool nothingInjected(const std::string &root) {
@@ -74,7 +61,7 @@ struct Hostile {
         std::filesystem::create_directories(tree.records);
         return runLauncher(tree, {"--x"}, env);
     }
-    std::string loaded() const { return recorded(tree, "aux", "library"); }
+    std::string loaded() const { return recordedValue(tree, "aux", "library"); }
 };
 
 TEST(HostileInput, ShellAndGlobCharactersInTheExecutablePathStayOneWordOnBothRoads) {
@@ -248,8 +235,8 @@ TEST(HostileInput, RecordsWithAHundredThousandArgumentsAndEmptyStringsArriveWhol
     env["RT_SKIP_ARG_RECORDS"] = "1";
     LaunchResult run = runLauncher(tree, {}, env);
     ASSERT_EQ(run.exitCode, 0) << run.stderrText.substr(0, 2000);
-    EXPECT_EQ(recorded(tree, "runtime", "argc"), "100000");
-    EXPECT_EQ(recorded(tree, "runtime", "hash"), recorded(tree, "aux", "hash"));
+    EXPECT_EQ(recordedValue(tree, "runtime", "argc"), "100000");
+    EXPECT_EQ(recordedValue(tree, "runtime", "hash"), recordedValue(tree, "aux", "hash"));
     auto messages = messagesOf(debugLines(run.stderrText), run.pid);
     EXPECT_TRUE(contains(messages, "hux arg[99998]: [a99998]"));
     EXPECT_TRUE(contains(messages, "hux arg[99999]: []"));

@@ -6,6 +6,9 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <time.h>
+
+#include <algorithm>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
@@ -191,4 +194,50 @@ std::vector<std::string> messagesOf(const std::vector<DebugLine> &lines, pid_t p
         }
     }
     return messages;
+}
+
+bool contains(const std::vector<std::string> &entries, const std::string &entry) {
+    return std::find(entries.begin(), entries.end(), entry) != entries.end();
+}
+
+std::vector<std::string> withPrefix(const std::vector<std::string> &entries,
+                                    const std::string &prefix) {
+    std::vector<std::string> found;
+    for (const std::string &entry : entries) {
+        if (entry.rfind(prefix, 0) == 0) {
+            found.push_back(entry);
+        }
+    }
+    return found;
+}
+
+std::string recordedValue(const AppTree &tree, const std::string &file, const std::string &key) {
+    std::vector<std::string> found = withPrefix(readRecords(tree, file), key + "=");
+    return found.empty() ? "" : found.front().substr(key.size() + 1);
+}
+
+std::vector<std::string> reapOrphans(double seconds) {
+    std::vector<std::string> ends;
+    timespec start{};
+    clock_gettime(CLOCK_MONOTONIC, &start);
+    for (;;) {
+        int status = 0;
+        pid_t pid = waitpid(-1, &status, WNOHANG);
+        if (pid < 0) {
+            return ends;
+        }
+        if (pid > 0) {
+            ends.push_back(WIFSIGNALED(status) ? "signal " + std::to_string(WTERMSIG(status))
+                                               : "exit " + std::to_string(WEXITSTATUS(status)));
+            continue;
+        }
+        timespec now{};
+        clock_gettime(CLOCK_MONOTONIC, &now);
+        if ((double)(now.tv_sec - start.tv_sec) + (double)(now.tv_nsec - start.tv_nsec) / 1e9 >
+            seconds) {
+            ends.push_back("still running");
+            return ends;
+        }
+        usleep(10000);
+    }
 }

@@ -84,4 +84,19 @@ std::vector<std::string> messagesOf(const std::vector<DebugLine> &lines, pid_t p
 // The text of the file at `path`.
 std::string readFile(const std::string &path);
 
+// Whether `entries` holds `entry`.
+bool contains(const std::vector<std::string> &entries, const std::string &entry);
+
+// The entries that start with `prefix`, in order.
+std::vector<std::string> withPrefix(const std::vector<std::string> &entries,
+                                    const std::string &prefix);
+
+// The value of the first entry "<key>=..." of records/<file>; "" when none.
+std::string recordedValue(const AppTree &tree, const std::string &file, const std::string &key);
+
+// Waits up to `seconds` for every orphaned descendant of a process that made
+// itself their subreaper; returns how each ended ("exit N", "signal N"),
+// followed by "still running" when the time ran out.
+std::vector<std::string> reapOrphans(double seconds);
+
 #endif

@@ -12,21 +12,6 @@ using Strings = std::vector<std::string>;
 
 namespace {
 
-bool contains(const Strings &entries, const std::string &entry) {
-    return std::find(entries.begin(), entries.end(), entry) != entries.end();
-}
-
-// The entries of a record file that start with `prefix`.
-Strings withPrefix(const Strings &entries, const std::string &prefix) {
-    Strings found;
-    for (const std::string &entry : entries) {
-        if (entry.rfind(prefix, 0) == 0) {
-            found.push_back(entry);
-        }
-    }
-    return found;
-}
-
 std::string fallbackProbe(const std::string &exe) {
     return "rpm --queryformat '%{NAME}' -qf '" + exe + "' 2>/dev/null";
 }

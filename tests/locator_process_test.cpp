@@ -55,10 +55,6 @@ Strings dpkgSearch(const std::string &exe) {
     return {"dpkg", "-S", exe};
 }
 
-bool contains(const Strings &entries, const std::string &entry) {
-    return std::find(entries.begin(), entries.end(), entry) != entries.end();
-}
-
 TEST(LibraryLocation, RpmOwnerListingTheLibraryGivesTheFirstListedPath) {
     PackagedTree p;
     p.env["FAKE_RPM_QUERY_STATUS"] = "0";

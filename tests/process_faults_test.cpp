@@ -17,49 +17,28 @@ using Strings = std::vector<std::string>;
 
 namespace {
 
-bool contains(const Strings &entries, const std::string &entry) {
-    return std::find(entries.begin(), entries.end(), entry) != entries.end();
-}
-
-// The value of the first record entry "<key>=...", or "" when none.
-std::string recorded(const AppTree &tree, const std::string &file, const std::string &key) {
-    for (const std::string &entry : readRecords(tree, file)) {
-        if (entry.rfind(key + "=", 0) == 0) {
-            return entry.substr(key.size() + 1);
-        }
-    }
-    return "";
-}
-
 double secondsSince(const timespec &start) {
     timespec now{};
     clock_gettime(CLOCK_MONOTONIC, &now);
     return (double)(now.tv_sec - start.tv_sec) + (double)(now.tv_nsec - start.tv_nsec) / 1e9;
 }
 
-// Waits up to `seconds` for every orphaned descendant (this process is
-// made their subreaper); returns how they ended, or "still running".
-std::vector<std::string> reapOrphans(double seconds) {
-    std::vector<std::string> ends;
-    timespec start{};
-    clock_gettime(CLOCK_MONOTONIC, &start);
-    for (;;) {
-        int status = 0;
-        pid_t pid = waitpid(-1, &status, WNOHANG);
-        if (pid < 0) {
-            return ends;
-        }
-        if (pid > 0) {
-            ends.push_back(WIFSIGNALED(status) ? "signal " + std::to_string(WTERMSIG(status))
-                                               : "exit " + std::to_string(WEXITSTATUS(status)));
-        } else if (secondsSince(start) > seconds) {
-            ends.push_back("still running");
-            return ends;
-        } else {
-            usleep(10000);
-        }
+// A tree whose executable the substitute rpm names as package myapp's,
+// listing a copy of the auxiliary library outside the fallback place.
+struct RpmOwnedTree {
+    AppTree tree;
+    std::string packagedLib = tree.root + "/pkg/libapplauncher.so";
+    std::map<std::string, std::string> env = baseEnvironment(tree);
+
+    RpmOwnedTree() {
+        tree.installCommand("rpm");
+        tree.installLibrary(AUX_LIBRARY, packagedLib);
+        env["FAKE_RPM_QUERY_STATUS"] = "0";
+        env["FAKE_RPM_QUERY_OUT"] = "myapp";
+        env["FAKE_RPM_LIST_STATUS"] = "0";
+        env["FAKE_RPM_LIST_OUT"] = packagedLib + "\n";
     }
-}
+};
 
 TEST(ProcessFaults, InterruptedReadsAndWritesLoseNoByteOfAnEightMegabyteRecord) {
     AppTree tree;
@@ -75,9 +54,9 @@ TEST(ProcessFaults, InterruptedReadsAndWritesLoseNoByteOfAnEightMegabyteRecord) 
     env["ASAN_OPTIONS"] = "verify_asan_link_order=0";
     LaunchResult run = runLauncher(tree, {}, env);
     ASSERT_EQ(run.exitCode, 7) << run.stderrText;
-    EXPECT_EQ(recorded(tree, "runtime", "argc"), "2048");
-    EXPECT_EQ(recorded(tree, "runtime", "hash"), recorded(tree, "aux", "hash"));
-    EXPECT_FALSE(recorded(tree, "aux", "hash").empty());
+    EXPECT_EQ(recordedValue(tree, "runtime", "argc"), "2048");
+    EXPECT_EQ(recordedValue(tree, "runtime", "hash"), recordedValue(tree, "aux", "hash"));
+    EXPECT_FALSE(recordedValue(tree, "aux", "hash").empty());
     std::string parent = readFile(reports + "/parent");
     std::string child = readFile(reports + "/child");
     std::cout << "parent: " << parent << "child: " << child;
@@ -122,23 +101,18 @@ TEST(ProcessFaults, ParentKilledWhileTheChildQueriesLeavesNoProcessBehind) {
 }
 
 TEST(ProcessFaults, IgnoredSigchldStillYieldsTheOwnerAndEveryDispositionReachesTheRuntime) {
-    AppTree tree;
-    tree.installCommand("rpm");
-    std::string packagedLib = tree.root + "/pkg/libapplauncher.so";
-    tree.installLibrary(AUX_LIBRARY, packagedLib);
-    auto env = baseEnvironment(tree);
-    env["FAKE_RPM_QUERY_STATUS"] = "0";
-    env["FAKE_RPM_QUERY_OUT"] = "myapp";
-    env["FAKE_RPM_LIST_STATUS"] = "0";
-    env["FAKE_RPM_LIST_OUT"] = packagedLib + "\n";
+    RpmOwnedTree owned;
+    const AppTree &tree = owned.tree;
+    const std::string &packagedLib = owned.packagedLib;
+    auto env = owned.env;
     LaunchResult run = runLauncherUnder(
         {EXEC_WITH, "--ignore", "1", "--ignore", "13", "--ignore", "17"}, tree, {}, env);
     ASSERT_EQ(run.exitCode, 0) << run.stderrText;
     Strings child = messagesOf(debugLines(run.stderrText), run.pid, true);
     EXPECT_TRUE(contains(child, "popen: exit: 0")) << run.stderrText;
     EXPECT_TRUE(contains(child, "owner pkg: (myapp|1)")) << run.stderrText;
-    EXPECT_EQ(recorded(tree, "aux", "library"), packagedLib);
-    EXPECT_EQ(recorded(tree, "runtime", "ignored"), " 1 13 17");
+    EXPECT_EQ(recordedValue(tree, "aux", "library"), packagedLib);
+    EXPECT_EQ(recordedValue(tree, "runtime", "ignored"), " 1 13 17");
 }
 
 TEST(ProcessFaults, ClosedStandardDescriptorsAtStartLoseNeitherFrameNorTrace) {
@@ -149,15 +123,10 @@ TEST(ProcessFaults, ClosedStandardDescriptorsAtStartLoseNeitherFrameNorTrace) {
     for (const Case &c : {Case{{"0"}, true}, Case{{"1"}, true}, Case{{"2"}, false},
                           Case{{"1", "2"}, false}, Case{{"0", "1", "2"}, false},
                           Case{{"0", "2"}, false}}) {
-        AppTree tree;
-        tree.installCommand("rpm");
-        std::string packagedLib = tree.root + "/pkg/libapplauncher.so";
-        tree.installLibrary(AUX_LIBRARY, packagedLib);
-        auto env = baseEnvironment(tree);
-        env["FAKE_RPM_QUERY_STATUS"] = "0";
-        env["FAKE_RPM_QUERY_OUT"] = "myapp";
-        env["FAKE_RPM_LIST_STATUS"] = "0";
-        env["FAKE_RPM_LIST_OUT"] = packagedLib + "\n";
+        RpmOwnedTree owned;
+        const AppTree &tree = owned.tree;
+        const std::string &packagedLib = owned.packagedLib;
+        auto env = owned.env;
         env["RT_EXIT"] = "5";
         Strings prefix{EXEC_WITH};
         std::string label;
@@ -167,7 +136,7 @@ TEST(ProcessFaults, ClosedStandardDescriptorsAtStartLoseNeitherFrameNorTrace) {
         }
         LaunchResult run = runLauncherUnder(prefix, tree, {"--x"}, env);
         EXPECT_EQ(run.exitCode, 5) << "closed " << label << run.stderrText;
-        EXPECT_EQ(recorded(tree, "aux", "library"), packagedLib) << "closed " << label;
+        EXPECT_EQ(recordedValue(tree, "aux", "library"), packagedLib) << "closed " << label;
         EXPECT_TRUE(contains(readRecords(tree, "runtime"), "arg=--x")) << "closed " << label;
         if (c.traceVisible) {
             Strings child = messagesOf(debugLines(run.stderrText), run.pid, true);

@@ -23,16 +23,6 @@ struct ConfiguredTree {
     }
 };
 
-Strings withPrefix(const Strings &entries, const std::string &prefix) {
-    Strings found;
-    for (const std::string &entry : entries) {
-        if (entry.rfind(prefix, 0) == 0) {
-            found.push_back(entry);
-        }
-    }
-    return found;
-}
-
 // Lines of standard error that are not debug lines.
 Strings plainLines(const std::string &stderrText) {
     Strings lines;
