@@ -43,28 +43,42 @@ __attribute__((format(printf, 1, 2))) static void complain(const char *format, .
 }
 
 // Reads the whole file at path into a heap buffer (with a zero after it)
-// and stores its length; null with the reason complained about.
+// and stores its length; null with the reason complained about. The
+// buffer starts at one page and doubles, so that a small file costs no
+// mapping of the full allowance.
 static char *readConfig(const char *path, size_t *length) {
     int fd = open(path, O_RDONLY | O_CLOEXEC);
     if (fd < 0) {
         complain("%s: %s", path, strerror(errno));
         return NULL;
     }
-    char *text = (char *)malloc(maxConfigBytes + 1);
+    size_t capacity = 4096; // the text read so far and its zero
     size_t used = 0;
+    char *text = (char *)malloc(capacity);
+    int failure = text == NULL ? ENOMEM : 0;
     ssize_t got = 1;
-    while (text != NULL && got != 0 && used <= maxConfigBytes) {
-        got = read(fd, text + used, maxConfigBytes + 1 - used);
-        if (got < 0 && errno != EINTR) {
-            break;
+    while (failure == 0 && got != 0 && used <= maxConfigBytes) {
+        if (used + 1 == capacity) {
+            size_t grown = 2 * capacity < maxConfigBytes + 2 ? 2 * capacity : maxConfigBytes + 2;
+            char *larger = (char *)realloc(text, grown);
+            if (larger == NULL) {
+                failure = ENOMEM;
+                break;
+            }
+            text = larger;
+            capacity = grown;
         }
-        used += got > 0 ? (size_t)got : 0;
+        got = read(fd, text + used, capacity - 1 - used);
+        if (got < 0) {
+            failure = errno == EINTR ? 0 : errno;
+        } else {
+            used += (size_t)got;
+        }
     }
-    int savedErrno = errno;
     close(fd);
-    if (text == NULL || got < 0 || used > maxConfigBytes) {
-        if (text == NULL || got < 0) {
-            complain("%s: %s", path, strerror(text == NULL ? ENOMEM : savedErrno));
+    if (failure != 0 || used > maxConfigBytes) {
+        if (failure != 0) {
+            complain("%s: %s", path, strerror(failure));
         } else {
             complain("%s: larger than %zu bytes", path, maxConfigBytes);
         }

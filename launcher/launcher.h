@@ -13,6 +13,9 @@ typedef int32_t (*HuxLaunchFn)(int32_t argCount, char **args, uint64_t, uint64_t
                                const char *, const char *, uint64_t, uint64_t,
                                uint64_t, uint64_t);
 
+// True while SORVANTA_DEBUG is exactly "true"; read at every call.
+bool kivLauncherDebugEnabled();
+
 // Writes one diagnostic line "[pid]: message\n" to standard error, in a
 // single write, while SORVANTA_DEBUG is exactly "true"; otherwise nothing.
 void kivLauncherLog(const char *format, ...) __attribute__((format(printf, 1, 2)));

@@ -9,8 +9,7 @@
 
 #include "launcher.h"
 
-// True while SORVANTA_DEBUG is exactly "true"; read at every call.
-static bool debugEnabled() {
+bool kivLauncherDebugEnabled() {
     const char *value = getenv("SORVANTA_DEBUG");
     return value != nullptr && strcmp(value, "true") == 0;
 }
@@ -21,7 +20,7 @@ static bool debugEnabled() {
 // same bytes go out in three calls instead. Write failures are ignored,
 // there being nowhere left to report them. Keeps errno unchanged.
 void kivLauncherLog(const char *format, ...) {
-    if (!debugEnabled()) {
+    if (!kivLauncherDebugEnabled()) {
         return;
     }
     int savedErrno = errno;

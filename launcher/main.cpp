@@ -297,31 +297,36 @@ static bool receive(int fd, void *buffer, uint64_t length) {
     return true;
 }
 
-// Receives and checks the frame. Returns the block rebased to its new
-// address, or null after one log line; closes the read end either way.
-static KivlLauncherData *receiveRecord(int *fds) {
-    int32_t size = 0;
-    uint64_t childAddress = 0;
-    unsigned char *block = nullptr;
-    bool received = false;
-    if (receive(fds[0], &size, sizeof size)) {
-        if (size <= 0) {
-            kivLauncherLog("invalid record size: %d", size);
-        } else if (receive(fds[0], &childAddress, sizeof childAddress)) {
-            block = (unsigned char *)malloc((size_t)size);
-            if (block == nullptr) {
-                kivLauncherLog("%s", strerror(errno));
-            } else {
-                received = receive(fds[0], block, (uint64_t)size);
-            }
-        }
+// Receives the frame from `fd`: the block, in fresh heap memory, is
+// returned with its size and the address it had in the child stored in
+// *size and *childAddress. Returns null after one log line when the frame
+// does not arrive whole.
+static unsigned char *receiveBlock(int fd, int32_t *size, uint64_t *childAddress) {
+    if (!receive(fd, size, sizeof *size)) {
+        return nullptr;
     }
-    closePipeEnd(fds, 0);
-    if (!received) {
+    if (*size <= 0) {
+        kivLauncherLog("invalid record size: %d", *size);
+        return nullptr;
+    }
+    if (!receive(fd, childAddress, sizeof *childAddress)) {
+        return nullptr;
+    }
+    unsigned char *block = (unsigned char *)malloc((size_t)*size);
+    if (block == nullptr) {
+        kivLauncherLog("%s", strerror(errno));
+        return nullptr;
+    }
+    if (!receive(fd, block, (uint64_t)*size)) {
         free(block);
         return nullptr;
     }
-    wait(nullptr);
+    return block;
+}
+
+// Checks a received block and rebases it to where it now lies. Returns it
+// as the record, or frees it and returns null after one log line.
+static KivlLauncherData *acceptRecord(unsigned char *block, int32_t size, uint64_t childAddress) {
     const char *fault = checkReceivedRecord(block, (uint64_t)size, childAddress);
     if (fault != nullptr) {
         kivLauncherLog("rejected record: %s", fault);
@@ -331,6 +336,21 @@ static KivlLauncherData *receiveRecord(int *fds) {
     KivlLauncherData *record = (KivlLauncherData *)block;
     rebaseRecord(record, (intptr_t)((uintptr_t)block - childAddress));
     return record;
+}
+
+// Receives, checks and rebases the frame, closing the read end and then
+// waiting for the child once the block is in. Returns the record, or null
+// after one log line.
+static KivlLauncherData *receiveRecord(int *fds) {
+    int32_t size = 0;
+    uint64_t childAddress = 0;
+    unsigned char *block = receiveBlock(fds[0], &size, &childAddress);
+    closePipeEnd(fds, 0);
+    if (block == nullptr) {
+        return nullptr;
+    }
+    wait(nullptr);
+    return acceptRecord(block, size, childAddress);
 }
 
 // The parent's part: receive the record, load the runtime and run it.

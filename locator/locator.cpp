@@ -71,45 +71,91 @@ static char *buildCommand(const char *commandTemplate, const char *argument) {
     return command;
 }
 
+// One output line being gathered: heap text with room for `capacity`
+// bytes, of which the first `length` hold the line so far.
+struct LineBuffer {
+    char *text;
+    size_t capacity;
+    size_t length;
+};
+
+// Appends `count` bytes to the line, first growing its buffer (capacities
+// 1, 3, 7, 15...) until they and a terminating zero fit. Returns false,
+// after logging, when the buffer cannot grow.
+static bool appendToLine(LineBuffer *line, const char *bytes, size_t count) {
+    size_t needed = line->length + count + 1;
+    if (needed > line->capacity) {
+        size_t grown = line->capacity;
+        while (needed > grown) {
+            grown = 2 * grown + 1;
+        }
+        char *larger = (char *)realloc(line->text, grown);
+        if (larger == nullptr) {
+            kivLauncherLog("%s", strerror(errno));
+            return false;
+        }
+        line->text = larger;
+        line->capacity = grown;
+    }
+    memcpy(line->text + line->length, bytes, count);
+    line->length += count;
+    return true;
+}
+
+// Ends the gathered line: an empty one is skipped; any other is
+// terminated, logged when `logging`, handed to `callback`, and the buffer
+// emptied. Returns whether further lines are wanted.
+static bool deliverLine(LineBuffer *line, bool logging, LineCallback callback, void *context) {
+    if (line->length == 0) {
+        return true;
+    }
+    line->text[line->length] = '\0';
+    line->length = 0;
+    if (logging) {
+        kivLauncherLog("popen: [%s]", line->text);
+    }
+    return callback(context, line->text) == 1;
+}
+
 // Reads the command's output to its end, handing each non-empty line to
 // `callback` until it returns something other than 1; the rest is read and
-// discarded so that the command can finish. Stops reading at once when the
-// line buffer cannot grow, dropping the partial line.
+// discarded so that the command can finish. The output is read in large
+// blocks and split at its newlines; an interrupted read is repeated, any
+// other read error ends the output. Whether lines are logged is asked
+// once, not for every line. Stops reading at once when the line
+// buffer cannot grow, dropping the partial line.
 static void readLines(FILE *stream, LineCallback callback, void *context) {
-    char *line = nullptr;
-    size_t capacity = 0;
-    size_t length = 0;
+    char block[65536];
+    LineBuffer line = {nullptr, 0, 0};
     bool delivering = true;
-    for (;;) {
-        int c = fgetc(stream);
-        if (c == EOF || c == '\n') {
-            if (delivering && length > 0) {
-                line[length] = '\0';
-                kivLauncherLog("popen: [%s]", line);
-                delivering = callback(context, line) == 1;
-                length = 0;
+    bool reading = true;
+    bool logging = kivLauncherDebugEnabled();
+    while (reading) {
+        size_t got = fread(block, 1, sizeof block, stream);
+        if (got < sizeof block) {
+            reading = ferror(stream) != 0 && errno == EINTR;
+            clearerr(stream);
+        }
+        const char *next = block;
+        const char *end = block + got;
+        while (delivering && next < end) {
+            const char *newline = (const char *)memchr(next, '\n', (size_t)(end - next));
+            const char *stop = newline != nullptr ? newline : end;
+            if (!appendToLine(&line, next, (size_t)(stop - next))) {
+                free(line.text);
+                return;
             }
-            if (c == EOF) {
+            if (newline == nullptr) {
                 break;
             }
-        } else if (delivering) {
-            if (length + 2 > capacity) {
-                size_t grown = capacity;
-                while (length + 2 > grown) {
-                    grown = 2 * grown + 1;
-                }
-                char *larger = (char *)realloc(line, grown);
-                if (larger == nullptr) {
-                    kivLauncherLog("%s", strerror(errno));
-                    break;
-                }
-                line = larger;
-                capacity = grown;
-            }
-            line[length++] = (char)c;
+            delivering = deliverLine(&line, logging, callback, context);
+            next = newline + 1;
         }
     }
-    free(line);
+    if (delivering) {
+        deliverLine(&line, logging, callback, context);
+    }
+    free(line.text);
 }
 
 // Runs `commandTemplate` with `argument` through the shell and feeds its

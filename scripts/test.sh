@@ -9,7 +9,8 @@
 #   4. clang-tidy and cppcheck over the sources.
 set -eu
 cd "$(dirname "$0")/.."
-scripts/install-packages.sh cmake g++ make libgtest-dev valgrind libpython3-dev pkg-config rpm
+scripts/install-packages.sh cmake g++ make libgtest-dev libbenchmark-dev valgrind libpython3-dev \
+    pkg-config rpm
 
 echo "== release build and tests"
 cmake --preset release >/dev/null

@@ -2,6 +2,8 @@
 #include "../locator/locator.cpp"
 
 #include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/time.h>
 
 #include <string>
 #include <vector>
@@ -63,6 +65,58 @@ TEST(LineReader, LinesAroundTheBufferCapacitiesArriveIntact) {
         output += expected.back() + "\n";
     }
     EXPECT_EQ(linesOf(output), expected);
+}
+
+// The output is read in blocks of 64 KiB: lines and newlines that straddle
+// a block's edge, empty lines at an edge and a last line without its
+// newline all arrive as written, in order.
+TEST(LineReader, LinesAcrossReadBlockEdgesArriveIntact) {
+    const size_t block = 65536;
+    std::string output;
+    std::vector<std::string> expected;
+    auto add = [&](size_t length, char fill, const char *ending) {
+        expected.push_back(std::string(length, fill));
+        output += expected.back() + ending;
+    };
+    add(block - 1, 'a', "\n");     // its newline is the block's last byte
+    add(block, 'b', "\n");         // ends one byte into the third block
+    add(block - 2, 'c', "\n\n\n"); // empty lines across an edge
+    for (int i = 0; i < 50000; i++) {
+        add(1 + (size_t)i % 61, (char)('d' + i % 20), "\n");
+    }
+    add(block + 7, 'z', "");        // the last line has no newline
+    char file[] = "/tmp/applauncher-output-XXXXXX";
+    int fd = mkstemp(file);
+    ASSERT_GE(fd, 0);
+    ASSERT_EQ(write(fd, output.data(), output.size()), (ssize_t)output.size());
+    close(fd);
+    Collected collected;
+    EXPECT_EQ(popenCommand("cat '%s'", file, collect, &collected), 0);
+    unlink(file);
+    ASSERT_EQ(collected.lines.size(), expected.size());
+    EXPECT_TRUE(collected.lines == expected);
+}
+
+void onAlarm(int) {}
+
+// A read interrupted by a signal without SA_RESTART is repeated: the
+// command's output is not cut short at the interruption.
+TEST(LineReader, InterruptedReadsLoseNoOutput) {
+    struct sigaction action = {};
+    struct sigaction previous = {};
+    action.sa_handler = onAlarm;
+    sigaction(SIGALRM, &action, &previous);
+    itimerval every = {{0, 500}, {0, 500}};
+    itimerval off = {};
+    setitimer(ITIMER_REAL, &every, nullptr);
+    Collected collected;
+    int32_t status = popenCommand(
+        "for i in 1 2 3 4 5 6; do echo line$i; sleep 0.02; done # '%s'", "", collect, &collected);
+    setitimer(ITIMER_REAL, &off, nullptr);
+    sigaction(SIGALRM, &previous, nullptr);
+    EXPECT_EQ(status, 0);
+    EXPECT_EQ(collected.lines, (std::vector<std::string>{"line1", "line2", "line3", "line4",
+                                                         "line5", "line6"}));
 }
 
 TEST(LineReader, StatusIsTheUndecodedWaitStatus) {

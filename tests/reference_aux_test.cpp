@@ -86,6 +86,31 @@ TEST(ReferenceAuxLibrary, MissingOrMalformedConfigurationStopsWithOneLineNamingI
     }
 }
 
+// A configuration of exactly `size` bytes whose last line is "arg=last",
+// padded with a comment line.
+std::string configOfSize(size_t size) {
+    const std::string head = "runtime=rt/libruntime.so\n#";
+    const std::string tail = "\narg=last\n";
+    return head + std::string(size - head.size() - tail.size(), 'x') + tail;
+}
+
+TEST(ReferenceAuxLibrary, ConfigurationIsReadWholeUpToOneMebibyteAndRefusedBeyond) {
+    for (size_t size : {4095u, 4096u, 4097u, 8193u, 1048576u}) {
+        ConfiguredTree app(configOfSize(size));
+        app.tree.installLibrary(RUNTIME_LIBRARY, app.tree.appDir + "/lib/rt/libruntime.so");
+        LaunchResult run = runLauncher(app.tree, {"cli"}, baseEnvironment(app.tree));
+        EXPECT_EQ(run.exitCode, 0) << size << ": " << run.stderrText;
+        EXPECT_EQ(withPrefix(readRecords(app.tree, "runtime"), "arg="),
+                  (Strings{"arg=last", "arg=cli"}))
+            << size;
+    }
+    ConfiguredTree app(configOfSize(1048577));
+    LaunchResult run = runLauncher(app.tree, {}, baseEnvironment(app.tree));
+    EXPECT_EQ(run.exitCode, 1);
+    EXPECT_EQ(plainLines(run.stderrText),
+              Strings{"applauncher: " + app.configPath + ": larger than 1048576 bytes"});
+}
+
 TEST(ReferenceAuxLibrary, AMissingRuntimeLibraryIsTheLaunchersLoaderError) {
     ConfiguredTree app("runtime=libnowhere.so\n");
     LaunchResult run = runLauncher(app.tree, {}, baseEnvironment(app.tree));
