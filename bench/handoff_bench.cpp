@@ -8,7 +8,6 @@
 
 #include <malloc.h>
 
-
 #include "bench_report.h"
 
 namespace {
@@ -21,7 +20,8 @@ constexpr int sizesInMebibytes[] = {1, 16, 64};
 // with their zero, the last one taking up what is left). Heap memory.
 KivlLauncherData *buildBlock(uint64_t size) {
     const uint64_t stringBytes = 100;
-    int32_t count = (int32_t)((size - sizeof(KivlLauncherData) - 64) / (sizeof(char *) + stringBytes));
+    int32_t count =
+        (int32_t)((size - sizeof(KivlLauncherData) - 64) / (sizeof(char *) + stringBytes));
     char *block = (char *)malloc(size);
     KivlLauncherData *record = (KivlLauncherData *)block;
     char **args = (char **)(block + sizeof(KivlLauncherData));
