@@ -41,6 +41,22 @@ class MedianReporter : public benchmark::ConsoleReporter {
     bool failed_ = false;
 };
 
+// The settings every benchmark here shares: real time in milliseconds,
+// nine repetitions reported by their aggregates (the median among them).
+inline void medianOfNine(benchmark::internal::Benchmark *registered) {
+    registered->Unit(benchmark::kMillisecond)
+        ->UseRealTime()
+        ->Repetitions(9)
+        ->ReportAggregatesOnly(true);
+}
+
+// Runs the registered benchmarks into `reporter`; false when one failed.
+inline bool runBenchmarks(MedianReporter *reporter) {
+    benchmark::RunSpecifiedBenchmarks(reporter);
+    benchmark::Shutdown();
+    return !reporter->failed();
+}
+
 // Exit statuses of the benchmark programs: 0 every target met, 1 a
 // benchmark failed, 3 a target missed.
 constexpr int targetMissed = 3;

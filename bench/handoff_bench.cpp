@@ -152,17 +152,12 @@ int main(int argc, char **argv) {
     for (int mebibytes : sizesInMebibytes) {
         uint64_t size = (uint64_t)mebibytes * mebibyte;
         for (auto [what, function] : {std::pair{"handoff", handOff}, std::pair{"raw_copy", rawCopy}}) {
-            benchmark::RegisterBenchmark(name(what, mebibytes).c_str(), function, size)
-                ->Unit(benchmark::kMillisecond)
-                ->UseRealTime()
-                ->Repetitions(9)
-                ->ReportAggregatesOnly(true);
+            medianOfNine(
+                benchmark::RegisterBenchmark(name(what, mebibytes).c_str(), function, size));
         }
     }
     MedianReporter reporter;
-    benchmark::RunSpecifiedBenchmarks(&reporter);
-    benchmark::Shutdown();
-    if (reporter.failed()) {
+    if (!runBenchmarks(&reporter)) {
         return 1;
     }
 

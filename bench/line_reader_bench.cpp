@@ -103,16 +103,10 @@ int main(int argc, char **argv) {
     benchmark::Initialize(&argc, argv);
     for (auto [name, function] : {std::pair{"line_reader", lineReader},
                                   std::pair{"plain_pipe_read", plainRead}}) {
-        benchmark::RegisterBenchmark(name, function)
-            ->Unit(benchmark::kMillisecond)
-            ->UseRealTime()
-            ->Repetitions(9)
-            ->ReportAggregatesOnly(true);
+        medianOfNine(benchmark::RegisterBenchmark(name, function));
     }
     MedianReporter reporter;
-    benchmark::RunSpecifiedBenchmarks(&reporter);
-    benchmark::Shutdown();
-    if (reporter.failed()) {
+    if (!runBenchmarks(&reporter)) {
         return 1;
     }
 

@@ -114,19 +114,18 @@ fi
 probe_median() {
     sed -n "s/.*$2=\([0-9-]*\).*/\1/p" "$1" | sort -n | sed -n 6p
 }
-probe() { # probe NAME COMMAND...: 11 runs, lines in $work/NAME.probe
+probe() { # probe NAME [VARIABLE=VALUE...] COMMAND...: 11 runs, lines in $work/NAME.probe
     name=$1
     shift
     for _ in 1 2 3 4 5 6 7 8 9 10 11; do
-        clean_env BENCH_PROBE="$work/$name.probe" AUX_MODE=huge \
-            AUX_RUNTIME="$fallback/lib/libbench_runtime.so" TEST_RECORDS="$work/records" \
-            "$@" >/dev/null 2>&1 || true
+        clean_env BENCH_PROBE="$work/$name.probe" "$@" >/dev/null 2>&1 || true
     done
 }
 huge=$work/huge
 app_tree "$huge" "$build/test_doubles/libapplauncher.so"
 probe launcher "$fallback/bin/benchapp"
-probe huge "$huge/bin/benchapp"
+probe huge AUX_MODE=huge AUX_RUNTIME="$fallback/lib/libbench_runtime.so" \
+    TEST_RECORDS="$work/records" "$huge/bin/benchapp"
 probe floor "$bin/startup_floor" "$fallback/lib/libbench_runtime.so" "$fallback/bin/benchapp"
 
 echo

@@ -74,22 +74,26 @@ double quantile(std::vector<double> values, double q) {
     return values[below] + (at - (double)below) * (values[above] - values[below]);
 }
 
+// The programs named on the command line from argv[2] on: groups of
+// NAME COMMAND [ARG...] separated by "--". Empty when a group lacks its
+// command.
 std::vector<Program> parsePrograms(int argc, char **argv) {
     std::vector<Program> programs;
+    bool groupStarts = true;
     for (int i = 2; i < argc; i++) {
-        if (programs.empty() || std::strcmp(argv[i], "--") == 0) {
-            if (std::strcmp(argv[i], "--") == 0) {
-                i++;
-            }
-            if (i + 1 >= argc) {
-                break;
-            }
+        if (std::strcmp(argv[i], "--") == 0) {
+            groupStarts = true;
+        } else if (groupStarts) {
             programs.push_back(Program{argv[i], {}, {}});
-            continue;
+            groupStarts = false;
+        } else {
+            programs.back().argv.push_back(argv[i]);
         }
-        programs.back().argv.push_back(argv[i]);
     }
     for (Program &program : programs) {
+        if (program.argv.empty()) {
+            return {};
+        }
         program.argv.push_back(nullptr);
     }
     return programs;
