@@ -354,7 +354,11 @@ static KivlLauncherData *receiveRecord(int *fds) {
 }
 
 // The parent's part: receive the record, load the runtime and run it.
-// Returns the entry's result, or 1 for the launcher's own failures.
+// Returns the entry's result, or 1 for the launcher's own failures. The
+// runtime library is loaded for good (RTLD_NODELETE): threads it started
+// may still run its code, and that of the libraries it needs, after the
+// entry has returned and until the process has ended, so the dlclose
+// after the entry drops the reference but unmaps nothing.
 static int runParent(int *fds) {
     closePipeEnd(fds, 1);
     KivlLauncherData *record = receiveRecord(fds);
@@ -362,7 +366,7 @@ static int runParent(int *fds) {
         return 1;
     }
     int status = 1;
-    void *runtime = dlopen(record->runtimeLibPath, RTLD_NOW);
+    void *runtime = dlopen(record->runtimeLibPath, RTLD_NOW | RTLD_NODELETE);
     if (runtime == nullptr) {
         kivLauncherLog("%s", loaderError());
     } else {

@@ -68,8 +68,9 @@ bool launcherIsWrapped() {
     return !wrapperWords().empty();
 }
 
-// Forks and runs `program` with `argvWords`, stdin and stdout on /dev/null,
-// stderr into <root>/stderr and no other descriptor; waits for it.
+// Forks and runs `program` with `argvWords`, stdin on /dev/null, stdout
+// into <root>/stdout, stderr into <root>/stderr and no other descriptor;
+// waits for it.
 static LaunchResult runProgram(const AppTree &tree, const std::string &program,
                                std::vector<std::string> argvWords,
                                const std::map<std::string, std::string> &env) {
@@ -95,13 +96,15 @@ static LaunchResult runProgram(const AppTree &tree, const std::string &program,
     envp.push_back(nullptr);
 
     std::string errPath = tree.root + "/stderr";
+    std::string outPath = tree.root + "/stdout";
     LaunchResult result;
     result.pid = fork();
     if (result.pid == 0) {
         int err = open(errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+        int out = open(outPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
         int null = open("/dev/null", O_RDWR);
         dup2(null, 0);
-        dup2(null, 1);
+        dup2(out, 1);
         dup2(err, 2);
         syscall(SYS_close_range, 3U, ~0U, 0U);
         // Anything a command did by a relative path lands in the tree.
@@ -115,6 +118,7 @@ static LaunchResult runProgram(const AppTree &tree, const std::string &program,
     waitpid(result.pid, &status, 0);
     result.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
     result.stderrText = readFile(errPath);
+    result.stdoutText = readFile(outPath);
     return result;
 }
 

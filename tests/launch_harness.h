@@ -37,6 +37,7 @@ struct LaunchResult {
     int exitCode = -1;  // the exit status, or -1 when killed by a signal
     pid_t pid = 0;      // the launcher's (parent's) process id
     std::string stderrText;
+    std::string stdoutText;
 };
 
 // A debug line split into its process id and message.
