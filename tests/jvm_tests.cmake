@@ -1,0 +1,1 @@
+# The launcher with the reference library and the JVM runtime library.
