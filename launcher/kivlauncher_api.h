@@ -1,7 +1,8 @@
 /*
  * Binary interface between the launcher and an auxiliary library
  * (libapplauncher.so). Plain C, so a library written in C or C++ can
- * include it; the layout below is fixed for x86-64 Linux.
+ * include it; the layout below is fixed for 64-bit little-endian Linux
+ * (x86-64 and arm64).
  *
  * The library exports "kivLauncherGetAPI" and "kivLauncherCreate" under
  * these unmangled names. The launcher loads the library, asks it for its
@@ -34,6 +35,26 @@ typedef struct KivlLauncherData {
     char **envNames;      /* offset 24: environment variable names */
     char **envValues;     /* offset 32: values, entry i belongs to envNames[i] */
 } KivlLauncherData;
+
+/* The record crosses a pipe between processes and a library built on its
+ * own, so its layout is checked where the header is compiled: 64-bit
+ * pointers, 32-bit counts, little-endian, fields at these offsets. */
+#ifdef __cplusplus
+#define KIVLAUNCHER_LAYOUT_CHECK(condition, text) static_assert(condition, text)
+#else
+#define KIVLAUNCHER_LAYOUT_CHECK(condition, text) _Static_assert(condition, text)
+#endif
+KIVLAUNCHER_LAYOUT_CHECK(sizeof(void *) == 8, "the record needs 64-bit pointers");
+KIVLAUNCHER_LAYOUT_CHECK(__BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__,
+                         "the record is little-endian");
+KIVLAUNCHER_LAYOUT_CHECK(sizeof(KivlLauncherData) == 40, "the record is 40 bytes");
+KIVLAUNCHER_LAYOUT_CHECK(__builtin_offsetof(KivlLauncherData, argCount) == 8 &&
+                             __builtin_offsetof(KivlLauncherData, envCount) == 12 &&
+                             __builtin_offsetof(KivlLauncherData, args) == 16 &&
+                             __builtin_offsetof(KivlLauncherData, envNames) == 24 &&
+                             __builtin_offsetof(KivlLauncherData, envValues) == 32,
+                         "record fields at offsets 0, 8, 12, 16, 24, 32");
+#undef KIVLAUNCHER_LAYOUT_CHECK
 
 /* The library's function table; the launcher only reads it, never frees it. */
 typedef struct KivlLauncherAPI {
