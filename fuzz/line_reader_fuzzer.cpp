@@ -33,7 +33,21 @@ struct Observer {
     bool stopped;           // the callback has answered something but 1
     std::string firstLine;
     std::string lastLine;
+    size_t firstOwnerLine;  // 1-based number of the first dpkg owner line, 0: none yet
+    std::string ownerLine;
 };
+
+// Whether a dpkg search line names owners rather than a diversion: in the
+// text before its first colon, every blank follows a comma.
+bool namesOwners(const std::string &line) {
+    std::string names = line.substr(0, line.find(':'));
+    for (size_t i = 0; i < names.size(); i++) {
+        if ((names[i] == ' ' || names[i] == '\t') && (i == 0 || names[i - 1] != ',')) {
+            return false;
+        }
+    }
+    return true;
+}
 
 // The output's next non-empty line from `observer->position` on, as the
 // text before its first zero byte (that is all a C string can carry), or
@@ -89,6 +103,10 @@ int32_t observeLine(void *context, char *line) {
     }
     observer->lastLine = expected;
     observer->lines++;
+    if (observer->firstOwnerLine == 0 && namesOwners(expected)) {
+        observer->firstOwnerLine = observer->lines;
+        observer->ownerLine = expected;
+    }
     observer->libraryLines += namesLibrary(expected);
     int32_t answer = observer->callback(observer->context, line);
     observer->stopped = answer != 1;
@@ -110,6 +128,25 @@ void checkPackage(const Observer &observer, const PackageDesc &desc, const std::
     }
     if (desc.name == nullptr || desc.type != type || name != desc.name) {
         fail("package is not the first line's", (size_t)type);
+    }
+}
+
+// Aborts unless the dpkg search took the package before the colon of its
+// first owner line and stopped there, or, with diversion lines alone, left
+// `desc` untouched and read them all.
+void checkOwnerSearch(const Observer &observer, const PackageDesc &desc) {
+    if (observer.firstOwnerLine == 0) {
+        if (desc.name != nullptr || desc.type != 0 || observer.stopped) {
+            fail("diversion line taken for the owner", observer.lines);
+        }
+        return;
+    }
+    if (observer.lines != observer.firstOwnerLine) {
+        fail("owner search read past its first owner line", observer.lines);
+    }
+    std::string name = observer.ownerLine.substr(0, observer.ownerLine.find(':'));
+    if (desc.name == nullptr || desc.type != 2 || name != desc.name) {
+        fail("package is not the first owner line's", observer.lines);
     }
 }
 
@@ -143,7 +180,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
     const LineCallback callbacks[3] = {initRpmPackage, initDebPackage, findLauncherLib};
     void *contexts[3] = {&desc, &desc, &library};
     Observer observer = {callbacks[mode], contexts[mode], data + 1, outputSize, 0, 0, 0, 0,
-                         false, {}, {}};
+                         false, {}, {}, 0, {}};
     readLines(stream, observeLine, &observer);
     fclose(stream);
     std::string rest;
@@ -153,8 +190,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
     if (mode == 0) {
         checkPackage(observer, desc, observer.firstLine, 1);
     } else if (mode == 1) {
-        checkPackage(observer, desc, observer.firstLine.substr(0, observer.firstLine.find(':')),
-                     2);
+        checkOwnerSearch(observer, desc);
     } else if (observer.stopped) {
         if (observer.libraryLines != 1 || !namesLibrary(observer.lastLine) ||
             library == nullptr || observer.lastLine != library) {

@@ -338,10 +338,19 @@ static KivlLauncherData *acceptRecord(unsigned char *block, int32_t size, uint64
     return record;
 }
 
+// Waits for the child `pid` itself, repeating after EINTR: not for any
+// child, since the launcher may have inherited others (a shell's `worker &
+// exec app`) that must neither be reaped here nor be waited for. With
+// SIGCHLD ignored this returns once the child has ended, with ECHILD.
+static void waitForChild(pid_t pid) {
+    while (waitpid(pid, nullptr, 0) < 0 && errno == EINTR) {
+    }
+}
+
 // Receives, checks and rebases the frame, closing the read end and then
-// waiting for the child once the block is in. Returns the record, or null
-// after one log line.
-static KivlLauncherData *receiveRecord(int *fds) {
+// waiting for the child `pid` once the block is in. Returns the record, or
+// null after one log line.
+static KivlLauncherData *receiveRecord(int *fds, pid_t pid) {
     int32_t size = 0;
     uint64_t childAddress = 0;
     unsigned char *block = receiveBlock(fds[0], &size, &childAddress);
@@ -349,7 +358,7 @@ static KivlLauncherData *receiveRecord(int *fds) {
     if (block == nullptr) {
         return nullptr;
     }
-    wait(nullptr);
+    waitForChild(pid);
     return acceptRecord(block, size, childAddress);
 }
 
@@ -359,9 +368,9 @@ static KivlLauncherData *receiveRecord(int *fds) {
 // may still run its code, and that of the libraries it needs, after the
 // entry has returned and until the process has ended, so the dlclose
 // after the entry drops the reference but unmaps nothing.
-static int runParent(int *fds) {
+static int runParent(int *fds, pid_t child) {
     closePipeEnd(fds, 1);
-    KivlLauncherData *record = receiveRecord(fds);
+    KivlLauncherData *record = receiveRecord(fds, child);
     if (record == nullptr) {
         return 1;
     }
@@ -401,8 +410,11 @@ int main(int argc, char **argv) {
     appArgc = argc;
     appArgv = argv;
     occupyStandardDescriptors();
+    // Close-on-exec: neither the commands the child runs nor anything they
+    // or the auxiliary library start may hold the write end, or the parent
+    // would wait for them to end before it sees the end of the frame.
     int fds[2] = {-1, -1};
-    if (pipe(fds) != 0) {
+    if (pipe2(fds, O_CLOEXEC) != 0) {
         kivLauncherLog("%s", strerror(errno));
         return 1;
     }
@@ -413,5 +425,5 @@ int main(int argc, char **argv) {
         closePipeEnd(fds, 1);
         return 1;
     }
-    return pid == 0 ? runChild(fds) : runParent(fds);
+    return pid == 0 ? runChild(fds) : runParent(fds, pid);
 }

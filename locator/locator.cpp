@@ -9,6 +9,7 @@
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
+#include <sys/auxv.h>
 #include <unistd.h>
 
 #include "../launcher/launcher.h"
@@ -24,6 +25,82 @@ struct PackageDesc {
 };
 
 static const char libraryName[] = "/libapplauncher.so";
+
+// The PATH the package queries run with in secure mode, as an environment
+// entry that takes the caller's place without any allocation.
+static char trustedPathEntry[] = "PATH=/usr/sbin:/usr/bin:/sbin:/bin";
+
+// Variables through which the caller of a privileged launcher could pick
+// the package manager, the database that answers, or what the shell does
+// before it runs the query; removed in secure mode. PATH itself is replaced
+// by the trusted one.
+static const char *const untrustedVariables[] = {
+    "DPKG_ADMINDIR",   // dpkg's database directory: which database answers
+    "DPKG_ROOT",       // the root under which dpkg looks for that database
+    "DPKG_DATADIR",    // where dpkg reads its own tables
+    "DPKG_PAGER",      // a program dpkg-query may start for its output
+    "PAGER",           // the same, when DPKG_PAGER is unset
+    "HOME",            // rpm reads ~/.rpmmacros, ~/.rpmrc (%_dbpath) and popt ~/.popt
+    "XDG_CONFIG_HOME", // rpm reads its user macros from here too
+    "RPM_CONFIGDIR",   // rpm's own macros and rpmrc
+    "TMPDIR",          // where rpm and the shell make temporary files
+    "ENV",             // a file the shell runs at its start
+    "BASH_ENV",        // the same, where /bin/sh is bash
+    "SHELLOPTS",       // shell options bash takes from the environment
+    "BASHOPTS",        // the same
+    "PS4",             // expanded, command substitutions included, when tracing
+    "IFS",             // how the shell splits the command text into words
+    "CDPATH",          // where the shell's cd looks
+};
+
+// Prefixes of further such variables: exported bash functions, which could
+// stand in for rpm or dpkg, and the dynamic loader's settings for the
+// commands (the loader has dropped most of them from this process already).
+static const char *const untrustedPrefixes[] = {"BASH_FUNC_", "LD_"};
+
+// Whether `entry` ("NAME=VALUE") names a variable to remove in secure mode.
+static bool isUntrusted(const char *entry) {
+    size_t nameLength = strcspn(entry, "=");
+    for (const char *name : untrustedVariables) {
+        if (strlen(name) == nameLength && strncmp(entry, name, nameLength) == 0) {
+            return true;
+        }
+    }
+    for (const char *prefix : untrustedPrefixes) {
+        if (strncmp(entry, prefix, strlen(prefix)) == 0) {
+            return true;
+        }
+    }
+    return false;
+}
+
+// In secure mode (a set-user-id or set-group-id executable, or one with
+// file capabilities: AT_SECURE), the caller must not choose what answers
+// the package queries: PATH becomes the trusted one and every untrusted
+// variable leaves this process's environment, which the commands inherit.
+// Runs in the child only, so the runtime's environment stays as it was.
+// Outside secure mode it changes nothing.
+static void distrustTheCaller() {
+    if (getauxval(AT_SECURE) == 0) {
+        return;
+    }
+    bool pathSet = false;
+    char **kept = environ;
+    for (char **entry = environ; *entry != nullptr; entry++) {
+        if (strncmp(*entry, "PATH=", 5) == 0) {
+            if (!pathSet) {
+                *kept++ = trustedPathEntry;
+                pathSet = true;
+            }
+        } else if (!isUntrusted(*entry)) {
+            *kept++ = *entry;
+        }
+    }
+    *kept = nullptr;
+    if (!pathSet && putenv(trustedPathEntry) != 0) {
+        kivLauncherLog("%s", strerror(errno));
+    }
+}
 
 // The running executable's path as "/proc/self/exe" gives it, at most 4095
 // bytes, as heap text; null after logging when it cannot be had.
@@ -202,8 +279,25 @@ static int32_t initRpmPackage(void *context, char *line) {
     return 0;
 }
 
-// First line of the dpkg search: the package name before the first ':'.
+// Whether a line of the dpkg search names owners ("pkg: path", "pkg:arch:
+// path", "pkg1, pkg2: path") rather than a diversion ("diversion by pkg
+// from: path", "local diversion to: path", in any language): before its
+// first ':' a blank only ever follows a comma.
+static bool isOwnerLine(const char *line) {
+    for (const char *c = line; *c != '\0' && *c != ':'; c++) {
+        if ((*c == ' ' || *c == '\t') && (c == line || c[-1] != ',')) {
+            return false;
+        }
+    }
+    return true;
+}
+
+// First owner line of the dpkg search: the package name before the first
+// ':'. Diversion lines before it are passed over.
 static int32_t initDebPackage(void *context, char *line) {
+    if (!isOwnerLine(line)) {
+        return 1;
+    }
     char *colon = strchr(line, ':');
     if (colon != nullptr) {
         *colon = '\0';
@@ -269,6 +363,7 @@ static char *fallbackLibPath(char *exePath) {
 }
 
 char *getKivLauncherLibPath() {
+    distrustTheCaller();
     char *exePath = getModulePath();
     if (exePath == nullptr) {
         return nullptr;

@@ -188,6 +188,16 @@ TEST(OutputLines, PackageNamesFromTheOwnerQueries) {
     line = ": /x";
     initDebPackage(&desc, line.data());
     EXPECT_STREQ(desc.name, "");
+    for (std::string diversion : {"diversion by other from: /opt/app/bin/app",
+                                  "diversion by other to: /opt/app/bin/app.real",
+                                  "local diversion from: /opt/app/bin/app",
+                                  "Umleitung von other nach: /x"}) {
+        EXPECT_EQ(initDebPackage(&desc, diversion.data()), 1) << diversion;
+        EXPECT_STREQ(desc.name, "") << diversion;
+    }
+    line = "first, second: /usr/share/doc";
+    EXPECT_EQ(initDebPackage(&desc, line.data()), 0);
+    EXPECT_STREQ(desc.name, "first, second");
     line = "rpm-name";
     EXPECT_EQ(initRpmPackage(&desc, line.data()), 0);
     EXPECT_STREQ(desc.name, "rpm-name");

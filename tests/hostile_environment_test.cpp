@@ -1,0 +1,289 @@
+// The launcher started the way a hostile caller or environment starts it:
+// with children of its own it did not fork, with SIGCHLD ignored, with a
+// package manager that leaves a background process, with dpkg diversions,
+// with standard error a pipe nobody reads or a file at its size limit, and
+// privileged (file capabilities) with a PATH and a dpkg database of the
+// caller's choosing.
+#include <fcntl.h>
+#include <signal.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <filesystem>
+#include <fstream>
+#include <functional>
+
+#include <gtest/gtest.h>
+
+#include "launch_harness.h"
+
+using Strings = std::vector<std::string>;
+namespace fs = std::filesystem;
+
+namespace {
+
+// A tree whose runtime is the census library: what it recorded at the
+// entry is in records/census.
+struct CensusTree {
+    AppTree tree;
+    std::map<std::string, std::string> env = baseEnvironment(tree);
+
+    explicit CensusTree(bool withLibrary = true) : tree("app", withLibrary) {
+        env["AUX_RUNTIME"] = CENSUS_RUNTIME_LIBRARY;
+    }
+
+    // The "key=value" lines of records/census whose key is `key`.
+    Strings census(const std::string &key) const {
+        Strings values;
+        std::ifstream in(tree.records + "/census");
+        for (std::string line; std::getline(in, line);) {
+            if (line.rfind(key + "=", 0) == 0) {
+                values.push_back(line.substr(key.size() + 1));
+            }
+        }
+        return values;
+    }
+
+    // Writes an executable shell script fakebin/<name>.
+    void installScript(const std::string &name, const std::string &body) const {
+        std::string path = tree.fakeBin + "/" + name;
+        std::ofstream(path) << "#!/bin/sh\n" << body;
+        fs::permissions(path, fs::perms::owner_all | fs::perms::group_exec |
+                                  fs::perms::others_read | fs::perms::others_exec);
+    }
+};
+
+// The process id of the launcher's child, from its debug lines.
+pid_t childOf(const LaunchResult &run) {
+    for (const DebugLine &line : debugLines(run.stderrText)) {
+        if (line.pid != 0 && line.pid != run.pid) {
+            return line.pid;
+        }
+    }
+    return 0;
+}
+
+// Whether process `pid` runs (exists and has not ended as a zombie).
+bool running(pid_t pid) {
+    std::string stat = readFile("/proc/" + std::to_string(pid) + "/stat");
+    size_t close = stat.rfind(')');
+    return close != std::string::npos && close + 2 < stat.size() && stat[close + 2] != 'Z';
+}
+
+// Runs the launcher of `tree` with `env` in a child process that first
+// calls `prepare` (which sets up its standard error, limits and the like);
+// returns the wait status.
+int runPrepared(const AppTree &tree, const std::map<std::string, std::string> &env,
+                const std::function<void()> &prepare) {
+    std::vector<std::string> words;
+    for (const auto &[name, value] : env) {
+        words.push_back(name + "=" + value);
+    }
+    std::vector<char *> envp;
+    for (std::string &word : words) {
+        envp.push_back(word.data());
+    }
+    envp.push_back(nullptr);
+    std::string exe = tree.exe;
+    char *argv[] = {exe.data(), nullptr};
+    pid_t pid = fork();
+    if (pid == 0) {
+        int null = open("/dev/null", O_RDWR);
+        dup2(null, 0);
+        dup2(null, 1);
+        prepare();
+        execve(exe.c_str(), argv, envp.data());
+        _exit(127);
+    }
+    int status = 0;
+    waitpid(pid, &status, 0);
+    return status;
+}
+
+TEST(HostileEnvironment, TheLauncherWaitsForItsOwnChildAloneAndNotForInheritedOnes) {
+    // A worker the caller started, already ended: the launcher reaps its own
+    // child, and leaves the worker to whoever started it.
+    CensusTree worker;
+    worker.tree.installCommand("rpm");
+    worker.env["FAKE_RPM_QUERY_SLEEP"] = "0.3";
+    LaunchResult run = runLauncherUnder({"/bin/sh", "-c", "true & exec \"$0\""}, worker.tree, {},
+                                        worker.env);
+    ASSERT_EQ(run.exitCode, 0) << run.stderrText;
+    pid_t child = childOf(run);
+    ASSERT_NE(child, 0);
+    Strings children = worker.census("child");
+    ASSERT_EQ(children.size(), 1u) << "the worker, and only the worker, is left";
+    EXPECT_NE((pid_t)std::stol(children[0]), child) << "the launcher's own child was not reaped";
+
+    // SIGCHLD ignored and a worker still running: the runtime starts while
+    // the worker runs, instead of after it has ended.
+    CensusTree ignored;
+    LaunchResult started = runLauncherUnder(
+        {"/bin/sh", "-c", "/bin/sleep 30 & exec \"$0\" \"$@\"", EXEC_WITH, "--ignore", "17"},
+        ignored.tree, {}, ignored.env);
+    EXPECT_EQ(started.exitCode, 0) << started.stderrText;
+    Strings running = ignored.census("child");
+    ASSERT_EQ(running.size(), 1u);
+    EXPECT_EQ(running[0].back(), 'S') << running[0];
+    kill((pid_t)std::stol(running[0]), SIGKILL);
+}
+
+TEST(HostileEnvironment, ABackgroundProcessOfACommandDoesNotHoldTheLauncherBack) {
+    CensusTree app(false);
+    app.installScript("rpm", "/bin/sleep 30 </dev/null >/dev/null 2>&1 &\n"
+                             "echo $! > \"$TEST_RECORDS/sleeper\"\nexit 1\n");
+    LaunchResult run = runLauncher(app.tree, {}, app.env);
+    EXPECT_EQ(run.exitCode, 1) << "no library, so the start fails";
+    pid_t sleeper = (pid_t)std::stol(readFile(app.tree.records + "/sleeper"));
+    EXPECT_TRUE(running(sleeper)) << "the launcher waited for the background process to end";
+    kill(sleeper, SIGKILL);
+}
+
+TEST(HostileEnvironment, DpkgDiversionLinesBeforeTheOwnerLineAreNotTakenForTheOwner) {
+    for (const std::string &diversion :
+         {std::string("diversion by other from: "), std::string("local diversion from: ")}) {
+        CensusTree app;
+        app.tree.installCommand("dpkg");
+        std::string packaged = app.tree.root + "/pkg/libapplauncher.so";
+        app.tree.installLibrary(AUX_LIBRARY, packaged);
+        app.env["FAKE_DPKG_SEARCH_STATUS"] = "0";
+        app.env["FAKE_DPKG_SEARCH_OUT"] = diversion + app.tree.exe + "\n" +
+                                          "diversion by other to: " + app.tree.exe + ".real\n" +
+                                          "myapp: " + app.tree.exe + "\n";
+        app.env["FAKE_DPKG_LIST_STATUS"] = "0";
+        app.env["FAKE_DPKG_LIST_OUT"] = packaged + "\n";
+        LaunchResult run = runLauncher(app.tree, {}, app.env);
+        EXPECT_EQ(run.exitCode, 0) << run.stderrText;
+        Strings child = messagesOf(debugLines(run.stderrText), run.pid, true);
+        EXPECT_TRUE(contains(child, "owner pkg: (myapp|2)")) << run.stderrText;
+        EXPECT_EQ(recordedValue(app.tree, "aux", "library"), packaged);
+    }
+}
+
+TEST(HostileEnvironment, ATraceLineThatCannotBeWrittenNeverEndsTheLauncher) {
+    // Standard error a pipe whose reader has gone.
+    CensusTree pipe;
+    pipe.env["RT_EXIT"] = "4";
+    int status = runPrepared(pipe.tree, pipe.env, [] {
+        int ends[2];
+        if (::pipe(ends) == 0) {
+            close(ends[0]);
+            dup2(ends[1], 2);
+        }
+    });
+    ASSERT_TRUE(WIFEXITED(status)) << "ended by signal " << WTERMSIG(status);
+    EXPECT_EQ(WEXITSTATUS(status), 4);
+    Strings blocked = pipe.census("SigBlk");
+    ASSERT_EQ(blocked.size(), 1u);
+    EXPECT_EQ(blocked[0], "0000000000000000") << "the runtime starts with the mask it inherited";
+    EXPECT_EQ(pipe.census("SigIgn"), Strings{"0000000000000000"});
+    EXPECT_EQ(pipe.census("SigPnd"), Strings{"0000000000000000"});
+
+    // Standard error a file already at the file size limit.
+    CensusTree full;
+    std::string errFile = full.tree.root + "/full-stderr";
+    std::ofstream(errFile) << std::string(4096, 'x');
+    status = runPrepared(full.tree, full.env, [&errFile] {
+        rlimit limit = {4096, 4096};
+        setrlimit(RLIMIT_FSIZE, &limit);
+        int err = open(errFile.c_str(), O_WRONLY | O_APPEND);
+        dup2(err, 2);
+    });
+    ASSERT_TRUE(WIFEXITED(status)) << "ended by signal " << WTERMSIG(status);
+    EXPECT_EQ(WEXITSTATUS(status), 0);
+    EXPECT_EQ(full.census("SigPnd"), Strings{"0000000000000000"});
+}
+
+// A tree that an unprivileged user can run, whose launcher copy may carry
+// a file capability, with a library that a hostile caller wants loaded
+// outside the tree.
+struct PrivilegedTree : CensusTree {
+    std::string evilLib = tree.root + "/evil/libapplauncher.so";
+    std::string setpriv;
+
+    explicit PrivilegedTree(const std::string &setprivPath) : setpriv(setprivPath) {
+        tree.installLibrary(AUX_LIBRARY, evilLib);
+        fs::permissions(tree.root, fs::perms::all & ~fs::perms::group_write &
+                                       ~fs::perms::others_write);
+        fs::permissions(tree.records, fs::perms::all);
+        env["PATH"] = tree.fakeBin + ":/usr/sbin:/usr/bin:/sbin:/bin";
+    }
+
+    // Runs the launcher as user nobody; returns the library it loaded.
+    std::string runAsNobody() {
+        fs::remove_all(tree.records);
+        fs::create_directories(tree.records);
+        fs::permissions(tree.records, fs::perms::all);
+        LaunchResult run = runLauncherUnder(
+            {setpriv, "--reuid=65534", "--regid=65534", "--clear-groups"}, tree, {}, env);
+        EXPECT_EQ(run.exitCode, 0) << run.stderrText;
+        return recordedValue(tree, "aux", "library");
+    }
+
+    std::string secureMode() const {
+        Strings secure = census("secure");
+        return secure.empty() ? "?" : secure[0];
+    }
+};
+
+// The full path of the command `name` on this process's PATH, or "".
+std::string commandPath(const std::string &name) {
+    FILE *found = popen(("command -v " + name).c_str(), "r");
+    char line[4096] = "";
+    if (found != nullptr) {
+        if (fgets(line, sizeof line, found) == nullptr) {
+            line[0] = '\0';
+        }
+        pclose(found);
+    }
+    std::string path = line;
+    return path.substr(0, path.find('\n'));
+}
+
+TEST(HostileEnvironment, APrivilegedLauncherAsksOnlyTheTrustedPackageManagers) {
+    if (geteuid() != 0) {
+        GTEST_SKIP() << "needs root to give the launcher a file capability";
+    }
+    std::string setpriv = commandPath("setpriv");
+    if (setpriv.empty() || commandPath("setcap").empty()) {
+        GTEST_SKIP() << "needs setcap and setpriv (Debian: libcap2-bin, util-linux)";
+    }
+    PrivilegedTree app(setpriv);
+    app.installScript("rpm", "case \"$1\" in\n"
+                             "--queryformat) printf evil; exit 0 ;;\n"
+                             "-ql) echo '" + app.evilLib + "'; exit 0 ;;\n"
+                             "esac\nexit 1\n");
+    // Without the capability the caller's PATH picks rpm, as always.
+    EXPECT_EQ(app.runAsNobody(), app.evilLib);
+    EXPECT_EQ(app.secureMode(), "0");
+
+    if (system(("setcap cap_net_bind_service=+ep '" + app.tree.exe + "' 2>/dev/null").c_str()) !=
+        0) {
+        GTEST_SKIP() << "this file system takes no file capabilities";
+    }
+    std::string loaded = app.runAsNobody();
+    if (app.secureMode() != "1") {
+        GTEST_SKIP() << "file capabilities do not take effect here (no_new_privs or a "
+                        "restricted bounding set)";
+    }
+    EXPECT_EQ(loaded, app.tree.libPath) << "a hostile PATH chose the library";
+
+    // A dpkg database of the caller's own that claims the executable.
+    fs::remove(app.tree.fakeBin + "/rpm");
+    std::string admin = app.tree.root + "/admin";
+    fs::create_directories(admin + "/info");
+    fs::create_directories(admin + "/updates");
+    std::ofstream(admin + "/status") << "Package: evil\nStatus: install ok installed\n"
+                                        "Architecture: all\nVersion: 1\n"
+                                        "Maintainer: x <x@example.org>\nDescription: x\n\n";
+    std::ofstream(admin + "/available");
+    std::ofstream(admin + "/info/evil.list") << app.tree.exe << "\n" << app.evilLib << "\n";
+    app.env["DPKG_ADMINDIR"] = admin;
+    EXPECT_EQ(app.runAsNobody(), app.tree.libPath) << "a hostile DPKG_ADMINDIR chose the library";
+    ASSERT_EQ(system(("setcap -r '" + app.tree.exe + "'").c_str()), 0);
+    EXPECT_EQ(app.runAsNobody(), app.evilLib) << "the database is honoured without the capability";
+}
+
+}  // namespace
