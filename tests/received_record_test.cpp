@@ -195,7 +195,7 @@ TEST(PipeHelpers, ShortFrameIsReportedWithTheBytesReceived) {
     closePipeEnd(fds, 1);
     CapturedStderr err;
     errno = 0;
-    EXPECT_EQ(receiveRecord(fds), nullptr);
+    EXPECT_EQ(receiveRecord(fds, getpid()), nullptr);
     EXPECT_EQ(fds[0], -1);
     EXPECT_EQ(err.text(), "pipe: end of file after 0 of 8 bytes\n");
 }
