@@ -1,7 +1,21 @@
 // The launcher with the reference auxiliary library and the real CPython
-// runtime library.
+// runtime library. Programs that start the interpreter again run with a
+// time limit in a private process namespace, and refuse to run twice (exit
+// 97), so that an interpreter that starts the application again ends the
+// test as a failure.
+//
+// PYTHON_TEST_LAUNCHER, when set, names another launcher build to run in
+// every tree instead of the one built here.
+#include <fcntl.h>
+#include <signal.h>
+#include <sys/syscall.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
 #include <filesystem>
 #include <fstream>
+#include <thread>
 
 #include <gtest/gtest.h>
 
@@ -9,29 +23,163 @@
 
 namespace {
 
+namespace fs = std::filesystem;
+using Environment = std::map<std::string, std::string>;
+
 // The environment for a run of the interpreter. The interpreter keeps some
 // of its own memory at exit by design, so a sanitizer build checks leaks in
 // every other test but not in these.
-std::map<std::string, std::string> pythonEnvironment(const AppTree &tree) {
+Environment pythonEnvironment(const AppTree &tree) {
     auto env = baseEnvironment(tree);
     env["ASAN_OPTIONS"] = "detect_leaks=0:exitcode=99";
     return env;
 }
 
-// A tree with the CPython runtime library that runs `program` (Python).
+// The text of the test program tests/python/<name>.
+std::string programText(const std::string &name) {
+    return readFile(std::string(PYTHON_PROGRAMS) + "/" + name);
+}
+
+// "text" as a JSON string (the texts compared here need no escapes).
+std::string jsonString(const std::string &text) {
+    return "\"" + text + "\"";
+}
+
+// The site-packages directory of a virtual environment at `venv` for the
+// interpreter's version (its file name is python<major.minor>).
+std::string sitePackages(const std::string &venv) {
+    return venv + "/lib/" + fs::path(PYTHON_INTERPRETER).filename().string() + "/site-packages";
+}
+
+// A tree with the CPython runtime library that runs `program` (Python) as
+// share/main.py, with records.py beside it. `options` come between the
+// program name and the script; `moreConfig` is appended to the
+// configuration.
 struct PythonTree : ConfiguredTree {
-    explicit PythonTree(const std::string &program)
-        : ConfiguredTree(
-              "runtime=libhux_python.so\n"
-              "arg=$APPDIR/bin/app\n"
-              "arg=$APPDIR/share/main.py\n"
-              "env=APP_GREETING=hello from the configuration\n"
-              "env=PYTHONDONTWRITEBYTECODE=1\n") {
+    explicit PythonTree(const std::string &program, const Strings &options = {},
+                        const std::string &moreConfig = "")
+        : ConfiguredTree(configuration(options) + moreConfig) {
         tree.installLibrary(PYTHON_RUNTIME_LIBRARY, tree.appDir + "/lib/libhux_python.so");
-        std::filesystem::create_directories(tree.appDir + "/share");
-        std::ofstream(tree.appDir + "/share/main.py") << program;
+        fs::create_directories(tree.appDir + "/share");
+        std::ofstream(script) << program;
+        fs::copy_file(std::string(PYTHON_PROGRAMS) + "/records.py",
+                      tree.appDir + "/share/records.py");
+        if (const char *launcher = getenv("PYTHON_TEST_LAUNCHER")) {
+            fs::copy_file(launcher, tree.exe, fs::copy_options::overwrite_existing);
+        }
     }
+
+    static std::string configuration(const Strings &options) {
+        std::string text = "runtime=libhux_python.so\narg=$APPDIR/bin/app\n";
+        for (const std::string &option : options) {
+            text += "arg=" + option + "\n";
+        }
+        return text +
+               "arg=$APPDIR/share/main.py\n"
+               "env=APP_GREETING=hello from the configuration\n"
+               "env=PYTHONDONTWRITEBYTECODE=1\n";
+    }
+
+    // The value recorded by records.record(NAME=...), as JSON.
+    std::string recorded(const std::string &name) const {
+        return recordedValue(tree, "python", name);
+    }
+
+    std::string script = tree.appDir + "/share/main.py";
 };
+
+// Runs the launcher with a time limit, in a private process namespace that
+// ends with it, so that whatever it starts ends too.
+LaunchResult runContained(const PythonTree &app, const Strings &args, const Environment &env) {
+    return runLauncherUnder({"/usr/bin/timeout", "-k", "5", "60", "/usr/bin/unshare", "--pid",
+                             "--fork", "--kill-child", "--mount-proc"},
+                            app.tree, args, env);
+}
+
+// How a process started by startDirect ended, and what it wrote.
+struct DirectRun {
+    int waitStatus = -1;
+    std::string stdoutText;
+    std::string stderrText;
+};
+
+// Starts `argv` (argv[0] is the program's path) with exactly `env`, in
+// tree.root, with SIGINT at its default: standard input on /dev/null,
+// standard output and error into files in tree.root, or standard error
+// into a pipe whose reader has gone when `closedStderr`. Returns the pid.
+pid_t startDirect(const AppTree &tree, Strings argv, const Environment &env,
+                  bool closedStderr = false) {
+    std::vector<char *> args;
+    for (std::string &word : argv) {
+        args.push_back(word.data());
+    }
+    args.push_back(nullptr);
+    Strings words;
+    for (const auto &[name, value] : env) {
+        words.push_back(name + "=" + value);
+    }
+    std::vector<char *> envp;
+    for (std::string &word : words) {
+        envp.push_back(word.data());
+    }
+    envp.push_back(nullptr);
+    int fds[2] = {-1, -1};
+    if (closedStderr && pipe(fds) == 0) {
+        close(fds[0]);
+    }
+    std::string outPath = tree.root + "/direct-stdout";
+    std::string errPath = tree.root + "/direct-stderr";
+    pid_t pid = fork();
+    if (pid == 0) {
+        int null = open("/dev/null", O_RDWR);
+        int out = open(outPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+        int err = closedStderr ? fds[1] : open(errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+        dup2(null, 0);
+        dup2(out, 1);
+        dup2(err, 2);
+        syscall(SYS_close_range, 3U, ~0U, 0U);
+        signal(SIGINT, SIG_DFL);
+        sigset_t all;
+        sigfillset(&all);
+        sigprocmask(SIG_UNBLOCK, &all, nullptr);
+        if (chdir(tree.root.c_str()) != 0) {
+            _exit(126);
+        }
+        execve(args[0], args.data(), envp.data());
+        _exit(127);
+    }
+    if (fds[1] >= 0) {
+        close(fds[1]);
+    }
+    return pid;
+}
+
+// Waits for a process started by startDirect and collects its output.
+DirectRun finishDirect(const AppTree &tree, pid_t pid) {
+    DirectRun run;
+    waitpid(pid, &run.waitStatus, 0);
+    run.stdoutText = readFile(tree.root + "/direct-stdout");
+    run.stderrText = readFile(tree.root + "/direct-stderr");
+    return run;
+}
+
+// Runs `argv` as startDirect does and waits for it.
+DirectRun runDirect(const AppTree &tree, const Strings &argv, const Environment &env) {
+    return finishDirect(tree, startDirect(tree, argv, env));
+}
+
+// Starts `argv`, waits (30 s at most) until the program has created
+// records/ready, interrupts it with SIGINT and waits for it.
+DirectRun interruptWhenReady(const AppTree &tree, const Strings &argv, const Environment &env) {
+    std::string ready = tree.records + "/ready";
+    fs::remove(ready);
+    pid_t pid = startDirect(tree, argv, env);
+    for (int wait = 0; wait < 3000 && !fs::exists(ready); wait++) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    kill(pid, SIGINT);
+    return finishDirect(tree, pid);
+}
 
 TEST(PythonRuntime, ProgramSeesArgumentsAndVariablesAndItsExitStatusIsTheLaunchers) {
     PythonTree app(
@@ -58,6 +206,234 @@ TEST(PythonRuntime, UncaughtExceptionExitsWithOneAndNormalEndWithZero) {
 
     PythonTree fine("print('fine')\n");
     EXPECT_EQ(runLauncher(fine.tree, {}, pythonEnvironment(fine.tree)).exitCode, 0);
+}
+
+TEST(PythonRuntime, InterpreterOptionsThatEndItEndItAsThePythonCommand) {
+    const std::vector<Strings> cases = {
+        {"--version"}, {"-Z"}, {"-X", "utf8=bad"}, {"-X", "frozen_modules=bad"}};
+    for (const Strings &options : cases) {
+        SCOPED_TRACE(options.back());
+        PythonTree app("import records\nrecords.record(ran=True)\n", options);
+        Environment env = pythonEnvironment(app.tree);
+        Strings command = {PYTHON_INTERPRETER};
+        command.insert(command.end(), options.begin(), options.end());
+        command.push_back(app.script);
+        DirectRun direct = runDirect(app.tree, command, env);
+        LaunchResult run = runLauncher(app.tree, {}, env);
+        ASSERT_TRUE(WIFEXITED(direct.waitStatus));
+        EXPECT_EQ(run.exitCode, WEXITSTATUS(direct.waitStatus));
+        EXPECT_EQ(run.stdoutText, direct.stdoutText);
+        Strings expectedLines = plainLines(direct.stderrText);
+        Strings lines = plainLines(run.stderrText);
+        ASSERT_FALSE(expectedLines.empty() && direct.stdoutText.empty());
+        EXPECT_EQ(lines.empty() ? "" : lines.front(),
+                  expectedLines.empty() ? "" : expectedLines.front());
+        EXPECT_EQ(app.recorded("ran"), "");
+    }
+}
+
+TEST(PythonRuntime, KeyboardInterruptEndsTheLauncherAsItEndsThePythonCommand) {
+    PythonTree app(programText("keyboard_interrupt.py"));
+    Environment env = pythonEnvironment(app.tree);
+    DirectRun command = interruptWhenReady(app.tree, {PYTHON_INTERPRETER, app.script}, env);
+    DirectRun launched = interruptWhenReady(app.tree, {app.tree.exe}, env);
+    ASSERT_TRUE(WIFSIGNALED(command.waitStatus) && WTERMSIG(command.waitStatus) == SIGINT)
+        << command.waitStatus << command.stderrText;
+    EXPECT_EQ(launched.waitStatus, command.waitStatus) << launched.stderrText;
+    EXPECT_NE(launched.stderrText.find("\nKeyboardInterrupt\n"), std::string::npos)
+        << launched.stderrText;
+}
+
+TEST(PythonRuntime, UndecodableArgumentsAreDecodedAsThePythonCommandDecodesThem) {
+    const Strings args = {"caf\xc3\xa9", "\xff\xfe", "latin \xe9", "plain"};
+    struct Case {
+        Environment variables;
+        Strings options;
+    };
+    const Environment asciiLocale = {
+        {"LC_ALL", "C"}, {"PYTHONCOERCECLOCALE", "0"}, {"PYTHONUTF8", "0"}};
+    const std::vector<Case> cases = {
+        {{}, {}},
+        {{{"LC_ALL", "C.UTF-8"}}, {}},
+        {asciiLocale, {}},
+        {asciiLocale, {"-X", "utf8"}},
+    };
+    for (const Case &testCase : cases) {
+        PythonTree app(programText("argument_bytes.py"), testCase.options);
+        Environment env = pythonEnvironment(app.tree);
+        env.insert(testCase.variables.begin(), testCase.variables.end());
+        Strings command = {PYTHON_INTERPRETER};
+        command.insert(command.end(), testCase.options.begin(), testCase.options.end());
+        command.push_back(app.script);
+        command.insert(command.end(), args.begin(), args.end());
+        DirectRun direct = runDirect(app.tree, command, env);
+        std::string expected = readFile(app.tree.records + "/python");
+        LaunchResult run = runLauncher(app.tree, args, env);
+        std::string seen = readFile(app.tree.records + "/python");
+        SCOPED_TRACE(testCase.options.empty() ? "" : testCase.options.back());
+        EXPECT_EQ(direct.waitStatus, 0) << direct.stderrText;
+        EXPECT_EQ(run.exitCode, 0) << run.stderrText;
+        EXPECT_NE(expected.find(R"(\\udcff\\udcfe)"), std::string::npos) << expected;
+        EXPECT_EQ(seen, expected);
+    }
+}
+
+TEST(PythonRuntime, DaemonThreadsStillRunningAtExitNeverCrashIt) {
+    PythonTree app(programText("daemon_threads.py"));
+    Environment env = pythonEnvironment(app.tree);
+    int failures = 0;
+    std::string firstFailure;
+    for (int run = 0; run < 40; run++) {
+        DirectRun result = runDirect(app.tree, {app.tree.exe}, env);
+        if (result.waitStatus != 0 || result.stdoutText != "main script done\n") {
+            if (failures++ == 0) {
+                firstFailure = WIFSIGNALED(result.waitStatus)
+                                   ? "signal " + std::to_string(WTERMSIG(result.waitStatus))
+                                   : "wait status " + std::to_string(result.waitStatus);
+                firstFailure += ", stdout \"" + result.stdoutText + "\"\n" + result.stderrText;
+            }
+        }
+    }
+    EXPECT_EQ(failures, 0) << "of 40 runs failed; the first: " << firstFailure;
+}
+
+TEST(PythonRuntime, TraceNamesTheExecutableOnlyWhenAskedAndAClosedPipeCostsNothing) {
+    PythonTree app("import records\nrecords.record(done=True)\nraise SystemExit(3)\n");
+    Environment env = pythonEnvironment(app.tree);
+    LaunchResult traced = runLauncher(app.tree, {}, env);
+    EXPECT_TRUE(contains(messagesOf(debugLines(traced.stderrText), traced.pid),
+                         "python: executable [" PYTHON_INTERPRETER "]"))
+        << traced.stderrText;
+
+    env["SORVANTA_DEBUG"] = "TRUE";
+    LaunchResult quiet = runLauncher(app.tree, {}, env);
+    EXPECT_EQ(quiet.exitCode, 3);
+    EXPECT_EQ(quiet.stderrText, "");
+
+    env["SORVANTA_DEBUG"] = "true";
+    fs::remove(app.tree.records + "/python");
+    DirectRun closed =
+        finishDirect(app.tree, startDirect(app.tree, {app.tree.exe}, env, /*closedStderr=*/true));
+    EXPECT_TRUE(WIFEXITED(closed.waitStatus) && WEXITSTATUS(closed.waitStatus) == 3)
+        << closed.waitStatus;
+    EXPECT_EQ(app.recorded("done"), "true");
+}
+
+TEST(PythonRuntime, MissingInterpreterOrNoVenvIsRefusedWithOneLine) {
+    PythonTree missing("import records\nrecords.record(ran=True)\n");
+    missing.tree.installLibrary(PYTHON_RUNTIME_WITHOUT_INTERPRETER,
+                                missing.tree.appDir + "/lib/libhux_python.so");
+    LaunchResult run = runLauncher(missing.tree, {}, pythonEnvironment(missing.tree));
+    EXPECT_EQ(run.exitCode, 1);
+    EXPECT_EQ(plainLines(run.stderrText),
+              Strings{"hux python: " PYTHON_MISSING_INTERPRETER " not found: install python3.11"});
+    EXPECT_EQ(missing.recorded("ran"), "");
+
+    PythonTree notVenv("import records\nrecords.record(ran=True)\n", {},
+                       "env=HUX_PYTHON_VENV=$APPDIR/venv\n");
+    std::string venv = notVenv.tree.appDir + "/venv";
+    fs::create_directories(venv + "/bin");
+    run = runLauncher(notVenv.tree, {}, pythonEnvironment(notVenv.tree));
+    EXPECT_EQ(run.exitCode, 1);
+    EXPECT_EQ(plainLines(run.stderrText),
+              Strings{"hux python: " + venv + " is not a virtual environment (no pyvenv.cfg)"});
+
+    std::ofstream(venv + "/pyvenv.cfg") << "home = /usr/bin\n";
+    run = runLauncher(notVenv.tree, {}, pythonEnvironment(notVenv.tree));
+    EXPECT_EQ(run.exitCode, 1);
+    EXPECT_EQ(plainLines(run.stderrText),
+              Strings{"hux python: " + venv +
+                      "/bin/python3 not found: recreate the virtual environment with "
+                      PYTHON_INTERPRETER " -m venv"});
+    EXPECT_EQ(notVenv.recorded("ran"), "");
+}
+
+TEST(PythonInterpreter, SysExecutableRunsExactlyTheArgumentsItIsGiven) {
+    PythonTree app(programText("interpreter_again.py"));
+    LaunchResult run =
+        runContained(app, {"a", "two words", "-v", "--flag"}, pythonEnvironment(app.tree));
+    ASSERT_EQ(run.exitCode, 0) << run.stderrText;
+    EXPECT_EQ(app.recorded("executable"), jsonString(PYTHON_INTERPRETER));
+    EXPECT_EQ(app.recorded("base_executable"), jsonString(PYTHON_INTERPRETER));
+    EXPECT_EQ(app.recorded("status"), "0");
+    EXPECT_EQ(app.recorded("argv"), "[\"-c\", \"a\", \"two words\", \"-v\", \"--flag\"]");
+    EXPECT_EQ(app.recorded("child_executable"), jsonString(PYTHON_INTERPRETER));
+    EXPECT_EQ(app.recorded("same_version"), "true");
+    EXPECT_EQ(app.recorded("same_path"), "true");
+}
+
+TEST(PythonInterpreter, MultiprocessingPoolsMapWithSpawnAndForkserver) {
+    for (const std::string method : {"spawn", "forkserver"}) {
+        SCOPED_TRACE(method);
+        PythonTree app(programText("pool_map.py"));
+        LaunchResult run = runContained(app, {method}, pythonEnvironment(app.tree));
+        EXPECT_EQ(run.exitCode, 0) << run.stderrText;
+        EXPECT_EQ(app.recorded("method"), jsonString(method));
+        EXPECT_EQ(app.recorded("squares"), "[0, 1, 4, 9, 16, 25, 36, 49, 64, 81]");
+    }
+}
+
+TEST(PythonInterpreter, VenvModuleBuildsEnvironmentsOnTheRealInterpreter) {
+    PythonTree app(programText("make_venv.py"));
+    LaunchResult run = runContained(app, {}, pythonEnvironment(app.tree));
+    ASSERT_EQ(run.exitCode, 0) << run.stderrText;
+    EXPECT_EQ(app.recorded("base_executable"), jsonString(PYTHON_INTERPRETER));
+    EXPECT_EQ(app.recorded("link"), jsonString(fs::canonical(PYTHON_INTERPRETER).string()));
+    EXPECT_EQ(app.recorded("status"), "0");
+    EXPECT_EQ(app.recorded("venv_prefix"), jsonString(app.tree.records + "/made-venv"));
+}
+
+TEST(PythonInterpreter, PipBuildsALocalPackageThroughAChildInterpreter) {
+    PythonTree app(programText("pip_install.py"));
+    Environment env = pythonEnvironment(app.tree);
+    env["PIP_CONFIG_FILE"] = "/dev/null";
+    env["PIP_ROOT_USER_ACTION"] = "ignore";
+    env["HOME"] = app.tree.root;
+    LaunchResult run = runContained(app, {}, env);
+    EXPECT_EQ(run.exitCode, 0) << run.stderrText;
+    EXPECT_EQ(app.recorded("status"), "0") << run.stderrText;
+    EXPECT_EQ(app.recorded("value"), jsonString("built by pip"));
+}
+
+// Puts venvonly.py, a module no other path provides, into the virtual
+// environment at `venv`.
+void addVenvOnlyModule(const std::string &venv) {
+    fs::create_directories(sitePackages(venv));
+    std::ofstream(sitePackages(venv) + "/venvonly.py") << "ORIGIN = 'venv'\n";
+}
+
+TEST(PythonVenv, ApplicationAndItsChildrenTakePackagesFromTheApplicationsVenv) {
+    for (bool byHand : {true, false}) {
+        SCOPED_TRACE(byHand ? "venv laid out by hand" : "venv made by the venv module");
+        PythonTree app(programText("venv_probe.py"), {}, "env=HUX_PYTHON_VENV=$APPDIR/venv\n");
+        std::string venv = app.tree.appDir + "/venv";
+        if (byHand) {
+            fs::create_directories(venv + "/bin");
+            fs::create_symlink(PYTHON_INTERPRETER, venv + "/bin/python3");
+            std::ofstream(venv + "/pyvenv.cfg")
+                << "home = " << fs::path(PYTHON_INTERPRETER).parent_path().string()
+                << "\ninclude-system-site-packages = false\n";
+        } else {
+            DirectRun made = runDirect(app.tree, {PYTHON_INTERPRETER, "-m", "venv", "--without-pip", venv},
+                                       pythonEnvironment(app.tree));
+            ASSERT_EQ(made.waitStatus, 0) << made.stderrText;
+        }
+        addVenvOnlyModule(venv);
+        LaunchResult run = runContained(app, {}, pythonEnvironment(app.tree));
+        ASSERT_EQ(run.exitCode, 0) << run.stderrText;
+        Strings trace = messagesOf(debugLines(run.stderrText), 0, /*others=*/true);
+        EXPECT_TRUE(contains(trace, "python: venv [" + venv + "]")) << run.stderrText;
+        EXPECT_TRUE(contains(trace, "python: executable [" + venv + "/bin/python3]"));
+        std::string packages = "[" + jsonString(sitePackages(venv)) + "]";
+        EXPECT_EQ(app.recorded("prefix"), jsonString(venv));
+        EXPECT_EQ(app.recorded("base_prefix"),
+                  jsonString(fs::path(PYTHON_INTERPRETER).parent_path().parent_path().string()));
+        EXPECT_EQ(app.recorded("executable"), jsonString(venv + "/bin/python3"));
+        EXPECT_EQ(app.recorded("packages"), packages);
+        EXPECT_EQ(app.recorded("origin"), jsonString("venv"));
+        EXPECT_EQ(app.recorded("child"), "[" + jsonString(venv) + ", " + jsonString(venv + "/bin/python3") +
+                                             ", " + packages + ", \"venv\"]");
+    }
 }
 
 }  // namespace
