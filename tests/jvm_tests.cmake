@@ -1,1 +1,56 @@
-# The launcher with the reference library and the JVM runtime library.
+# The launcher with the reference library and the JVM runtime library on a
+# real JDK (Debian: openjdk-17-jdk-headless), running the Java programs of
+# java/ compiled here; and the VM search as a unit test on the library's own
+# sources. The same JDK runs the programs through the launcher (JAVA_HOME)
+# and under its own java command, the baseline.
+if(NOT TARGET hux_jvm)
+  message(STATUS "JVM runtime library not built: jvm_runtime_test skipped")
+  return()
+endif()
+find_package(Java 11 COMPONENTS Development)
+if(NOT Java_FOUND)
+  message(STATUS "javac not found (Debian: openjdk-17-jdk-headless): jvm_runtime_test skipped")
+  return()
+endif()
+include(UseJava)
+file(REAL_PATH "${Java_JAVAC_EXECUTABLE}" jvm_test_javac)
+get_filename_component(jvm_test_java_home "${jvm_test_javac}" DIRECTORY)
+get_filename_component(jvm_test_java_home "${jvm_test_java_home}" DIRECTORY)
+if(NOT EXISTS "${jvm_test_java_home}/bin/java" OR
+   NOT EXISTS "${jvm_test_java_home}/lib/server/libjvm.so")
+  message(STATUS "no java and libjvm.so beside ${jvm_test_javac}: jvm_runtime_test skipped")
+  return()
+endif()
+
+set(CMAKE_JAVA_COMPILE_FLAGS --release 11)
+add_jar(jvm_test_probe SOURCES java/probe/Probe.java java/nomain/NoMain.java
+  OUTPUT_NAME probe)
+add_jar(jvm_test_dep SOURCES java/jardep/Dep.java OUTPUT_NAME dep)
+add_jar(jvm_test_app SOURCES java/jarapp/Main.java INCLUDE_JARS jvm_test_dep
+  MANIFEST java/jarapp/manifest.txt OUTPUT_NAME app)
+
+add_executable(jvm_runtime_test jvm_runtime_test.cpp
+  ${PROJECT_SOURCE_DIR}/runtimes/jvm/jvm_trace.c)
+target_include_directories(jvm_runtime_test PRIVATE ${PROJECT_SOURCE_DIR}/runtimes/jvm
+  $<TARGET_PROPERTY:hux_jvm,INCLUDE_DIRECTORIES>)
+target_compile_definitions(jvm_runtime_test PRIVATE
+  REFERENCE_AUX_LIBRARY="$<TARGET_FILE:applauncher_aux>"
+  JVM_RUNTIME_LIBRARY="$<TARGET_FILE:hux_jvm>"
+  JVM_TEST_JAVA_HOME="${jvm_test_java_home}"
+  PROBE_JAR="$<TARGET_PROPERTY:jvm_test_probe,JAR_FILE>"
+  DEP_JAR="$<TARGET_PROPERTY:jvm_test_dep,JAR_FILE>"
+  APP_JAR="$<TARGET_PROPERTY:jvm_test_app,JAR_FILE>")
+target_link_libraries(jvm_runtime_test PRIVATE launch_harness GTest::gtest GTest::gtest_main
+  ${CMAKE_DL_LIBS})
+add_dependencies(jvm_runtime_test applauncher_aux hux_jvm jvm_test_probe jvm_test_dep
+  jvm_test_app)
+gtest_discover_tests(jvm_runtime_test DISCOVERY_TIMEOUT 30 PROPERTIES LABELS runtime)
+
+# The same with every launcher run under valgrind: the runs that stop before
+# a VM starts are checked; those that start one skip, saying why.
+if(VALGRIND AND APPLAUNCHER_VALGRIND_TESTS)
+  add_test(NAME jvm_runtime_test_under_valgrind
+    COMMAND ${CMAKE_CURRENT_SOURCE_DIR}/under_valgrind.sh ${VALGRIND}
+            $<TARGET_FILE:jvm_runtime_test>)
+  set_tests_properties(jvm_runtime_test_under_valgrind PROPERTIES LABELS valgrind)
+endif()

@@ -1,0 +1,328 @@
+/* Finding and loading libjvm.so: JAVA_HOME's, else the default JDK's,
+ * else that of the highest Java version under the JDK directory. */
+#ifndef _GNU_SOURCE
+#define _GNU_SOURCE
+#endif
+#include "jvm_locate.h"
+
+#include <dirent.h>
+#include <dlfcn.h>
+#include <stdarg.h>
+#include <stdint.h>
+#include <stdio.h>
+#include <stdlib.h>
+#include <string.h>
+#include <unistd.h>
+
+#include "jvm_trace.h"
+
+#define EXPORTED __attribute__((visibility("default")))
+
+static const char jdkRoot[] = "/usr/lib/jvm";
+static const char libjvmInJdk[] = "lib/server/libjvm.so";
+
+enum { VERSION_PARTS = 4 };
+
+/* A JDK directory with a libjvm.so, and the Java version it holds. */
+typedef struct Candidate {
+    char *path;  /* heap: the libjvm.so */
+    char *name;  /* heap: the directory's name */
+    long version[VERSION_PARTS];
+} Candidate;
+
+/* Appends to the zero-terminated text in `buffer` (of `size` bytes) like
+ * printf, truncating at the end of the buffer. */
+static void appendFormat(char *buffer, size_t size, const char *format, ...)
+    __attribute__((format(printf, 3, 4)));
+static void appendFormat(char *buffer, size_t size, const char *format, ...) {
+    size_t used = strlen(buffer);
+    char *text = NULL;
+    va_list args;
+    va_start(args, format);
+    int length = vasprintf(&text, format, args);
+    va_end(args);
+    if (length >= 0) {
+        if (used + 1 < size) {
+            (void)snprintf(buffer + used, size - used, "%s", text);
+        }
+        free(text);
+    }
+}
+
+/* Reads dotted numbers ("17.0.15", "1.8.0_292") from the start of `text`
+ * into version[], the rest zero; "1.N" counts as N, as Java versions
+ * before 9 were written. Returns whether a number was there. */
+static bool parseVersion(const char *text, long version[VERSION_PARTS]) {
+    for (int i = 0; i < VERSION_PARTS; i++) {
+        version[i] = 0;
+    }
+    int parts = 0;
+    while (parts < VERSION_PARTS && *text >= '0' && *text <= '9') {
+        char *end = NULL;
+        version[parts++] = strtol(text, &end, 10);
+        text = end;
+        if (*text != '.') {
+            break;
+        }
+        text++;
+    }
+    if (parts >= 2 && version[0] == 1) {
+        for (int i = 0; i + 1 < VERSION_PARTS; i++) {
+            version[i] = version[i + 1];
+        }
+        version[VERSION_PARTS - 1] = 0;
+    }
+    return parts > 0;
+}
+
+/* The Java version of JDK directory `dir` named `name`: JAVA_VERSION of
+ * its release file, else the first number in its name, else zero. */
+static void readJdkVersion(const char *dir, const char *name, long version[VERSION_PARTS]) {
+    static const char key[] = "JAVA_VERSION=\"";
+    char path[PATH_MAX];
+    bool found = false;
+    if (snprintf(path, sizeof path, "%s/release", dir) < (int)sizeof path) {
+        char line[256];
+        FILE *release = fopen(path, "re");
+        while (release != NULL && !found && fgets(line, sizeof line, release) != NULL) {
+            found = strncmp(line, key, sizeof key - 1) == 0 &&
+                    parseVersion(line + sizeof key - 1, version);
+        }
+        if (release != NULL) {
+            (void)fclose(release);
+        }
+    }
+    if (!found) {
+        const char *digit = strpbrk(name, "0123456789");
+        (void)parseVersion(digit != NULL ? digit : "", version);
+    }
+}
+
+/* Orders candidates highest version first, equal versions by name, the
+ * greater first. */
+static int byVersionDescending(const void *left, const void *right) {
+    const Candidate *a = (const Candidate *)left;
+    const Candidate *b = (const Candidate *)right;
+    for (int i = 0; i < VERSION_PARTS; i++) {
+        if (a->version[i] != b->version[i]) {
+            return a->version[i] > b->version[i] ? -1 : 1;
+        }
+    }
+    return -strcmp(a->name, b->name);
+}
+
+/* Frees the candidates' paths and the array. */
+static void freeCandidates(Candidate *candidates, int count) {
+    for (int i = 0; i < count; i++) {
+        free(candidates[i].path);
+        free(candidates[i].name);
+    }
+    free(candidates);
+}
+
+/* Adds the candidate for directory entry `name` of `root` when its
+ * libjvm.so exists. Returns false when memory runs out. */
+static bool addCandidate(const char *root, const char *name, Candidate **candidates,
+                         int *count, int *capacity) {
+    char *dir = NULL;
+    if (asprintf(&dir, "%s/%s", root, name) < 0) {
+        return false;
+    }
+    Candidate added = {NULL, strdup(name), {0, 0, 0, 0}};
+    bool fine = added.name != NULL;
+    if (fine && asprintf(&added.path, "%s/%s", dir, libjvmInJdk) < 0) {
+        added.path = NULL;
+        fine = false;
+    }
+    if (fine && access(added.path, F_OK) == 0) {
+        readJdkVersion(dir, name, added.version);
+        if (*count == *capacity) {
+            int grown = *capacity * 2 + 8;
+            Candidate *more =
+                (Candidate *)realloc(*candidates, (size_t)grown * sizeof(Candidate));
+            if (more == NULL) {
+                fine = false;
+            } else {
+                *candidates = more;
+                *capacity = grown;
+            }
+        }
+        if (fine) {
+            (*candidates)[(*count)++] = added;
+            added.path = added.name = NULL;
+        }
+    }
+    free(added.path);
+    free(added.name);
+    free(dir);
+    return fine;
+}
+
+/* The directories of `root` other than default-java and hidden ones whose
+ * libjvm.so exists, highest Java version first. Returns their number with
+ * the heap array in *out (freeCandidates), or -1 when memory runs out. An
+ * unreadable root has none. */
+static int findVersionedJdks(const char *root, Candidate **out) {
+    *out = NULL;
+    int count = 0;
+    int capacity = 0;
+    DIR *dir = opendir(root);
+    if (dir == NULL) {
+        return 0;
+    }
+    bool fine = true;
+    /* One stream read by one thread: readdir is safe, readdir_r deprecated. */
+    /* cppcheck-suppress readdirCalled */
+    for (struct dirent *entry; fine && (entry = readdir(dir)) != NULL;) {
+        if (entry->d_name[0] != '.' && strcmp(entry->d_name, "default-java") != 0) {
+            fine = addCandidate(root, entry->d_name, out, &count, &capacity);
+        }
+    }
+    closedir(dir);
+    if (!fine) {
+        freeCandidates(*out, count);
+        *out = NULL;
+        return -1;
+    }
+    if (count > 1) {
+        qsort(*out, (size_t)count, sizeof(Candidate), byVersionDescending);
+    }
+    return count;
+}
+
+/* The address of symbol `name` of `handle` as an invocation function;
+ * null when it is missing. */
+static CreateJavaVMFn findCreate(void *handle, const char *name) {
+    union {
+        void *object;
+        CreateJavaVMFn function;
+    } entry;
+    entry.object = dlsym(handle, name);
+    return entry.function;
+}
+
+/* The address of symbol `name` of `handle` as JNI_GetDefaultJavaVMInitArgs;
+ * null when it is missing. */
+static GetDefaultJavaVMInitArgsFn findGetDefaults(void *handle, const char *name) {
+    union {
+        void *object;
+        GetDefaultJavaVMInitArgsFn function;
+    } entry;
+    entry.object = dlsym(handle, name);
+    return entry.function;
+}
+
+/* Loads the library at `path` for good and finds its invocation entries.
+ * Returns true with *library filled; else adds the path, with the
+ * loader's reason when the file exists, to the comma-separated `places`. */
+static bool tryLoad(const char *path, const char *source, JvmLibrary *library, char *places,
+                    size_t placesSize) {
+    appendFormat(places, placesSize, "%s%s", places[0] != '\0' ? ", " : "", path);
+    if (access(path, F_OK) != 0) {
+        return false;
+    }
+    void *handle = dlopen(path, RTLD_NOW | RTLD_GLOBAL | RTLD_NODELETE);
+    const char *reason = NULL;
+    if (handle == NULL) {
+        reason = dlerror();
+    } else {
+        library->createJavaVM = findCreate(handle, "JNI_CreateJavaVM");
+        library->getDefaultJavaVMInitArgs =
+            findGetDefaults(handle, "JNI_GetDefaultJavaVMInitArgs");
+        if (library->createJavaVM == NULL) {
+            reason = "no JNI_CreateJavaVM in it";
+        }
+    }
+    if (reason != NULL) {
+        size_t length = strlen(path);
+        if (strncmp(reason, path, length) == 0 && strncmp(reason + length, ": ", 2) == 0) {
+            reason += length + 2;
+        }
+        appendFormat(places, placesSize, " (%s)", reason);
+        jvmTrace("jvm: libjvm [%s] not loaded: %s", path, reason);
+        return false;
+    }
+    if (snprintf(library->path, sizeof library->path, "%s", path) >= (int)sizeof library->path) {
+        library->path[0] = '\0';
+    }
+    library->source = source;
+    jvmTrace("jvm: libjvm [%s] from %s", path, source);
+    return true;
+}
+
+/* Tries the default JDK under `root`, then the others, highest version
+ * first, adding each to `places`. Returns whether one loaded. */
+static bool loadUnderRoot(const char *root, JvmLibrary *library, char *places,
+                          size_t placesSize) {
+    char path[PATH_MAX];
+    if (snprintf(path, sizeof path, "%s/default-java/%s", root, libjvmInJdk) <
+            (int)sizeof path &&
+        tryLoad(path, "default-java", library, places, placesSize)) {
+        return true;
+    }
+    Candidate *candidates = NULL;
+    int count = findVersionedJdks(root, &candidates);
+    bool loaded = false;
+    for (int i = 0; !loaded && i < count; i++) {
+        loaded = tryLoad(candidates[i].path, "highest Java version", library, places, placesSize);
+    }
+    freeCandidates(candidates, count < 0 ? 0 : count);
+    if (!loaded) {
+        appendFormat(places, placesSize, ", %s/*/%s", root, libjvmInJdk);
+    }
+    return loaded;
+}
+
+/* jvmLoadLibrary's search with `root` standing for /usr/lib/jvm and
+ * `javaHome` for JAVA_HOME (null or empty: not set). */
+static bool loadLibraryFrom(const char *root, const char *javaHome, JvmLibrary *library,
+                            char problem[JVM_PROBLEM_SIZE]) {
+    char places[JVM_PROBLEM_SIZE] = "";
+    library->path[0] = '\0';
+    library->source = NULL;
+    library->createJavaVM = NULL;
+    library->getDefaultJavaVMInitArgs = NULL;
+    problem[0] = '\0';
+    if (javaHome != NULL && javaHome[0] != '\0') {
+        char path[PATH_MAX];
+        const char *slash = javaHome[strlen(javaHome) - 1] == '/' ? "" : "/";
+        if (snprintf(path, sizeof path, "%s%s%s", javaHome, slash, libjvmInJdk) <
+                (int)sizeof path &&
+            tryLoad(path, "JAVA_HOME", library, places, sizeof places)) {
+            return true;
+        }
+        appendFormat(problem, JVM_PROBLEM_SIZE,
+                     "no usable libjvm.so in %s (JAVA_HOME): set JAVA_HOME to a JDK's "
+                     "directory or unset it", places[0] != '\0' ? places : javaHome);
+        return false;
+    }
+    if (loadUnderRoot(root, library, places, sizeof places)) {
+        return true;
+    }
+    appendFormat(problem, JVM_PROBLEM_SIZE,
+                 "no usable libjvm.so in %s: set JAVA_HOME or install a JDK "
+                 "(Debian: openjdk-17-jre-headless)", places);
+    return false;
+}
+
+bool jvmLoadLibrary(JvmLibrary *library, char problem[JVM_PROBLEM_SIZE]) {
+    return loadLibraryFrom(jdkRoot, getenv("JAVA_HOME"), library, problem);
+}
+
+/* For diagnostic tools: without starting a VM, finds and loads libjvm.so
+ * as HUX_Launch would with the current environment. Returns 0 and writes
+ * "libjvm.so: PATH (SOURCE)" into `message`, or returns 1 and writes the
+ * problem and what to do; zero-terminated, truncated to `size` bytes. */
+EXPORTED int32_t HUX_Check(char *message, int32_t size) {
+    JvmLibrary library;
+    char problem[JVM_PROBLEM_SIZE];
+    bool found = jvmLoadLibrary(&library, problem);
+    if (message != NULL && size > 0) {
+        if (found) {
+            snprintf(message, (size_t)size, "libjvm.so: %s (%s)", library.path, library.source);
+        } else {
+            snprintf(message, (size_t)size, "%s", problem);
+        }
+    }
+    return found ? 0 : 1;
+}

@@ -1,0 +1,11 @@
+package nomain;
+
+/** A class without a main method. */
+public final class NoMain {
+    private NoMain() {
+    }
+
+    public static void start(String[] args) {
+        System.out.println("never called");
+    }
+}
