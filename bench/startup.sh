@@ -95,9 +95,9 @@ status=0
 clean_env "$bin/startup_bench" "$runs" "$@" || status=$?
 [ "$status" -le 3 ] || exit "$status"
 
-hello=$work/hello
+hello=$work/hello-root/opt/hello
 if [ -f "$build/runtimes/python/libhux_python.so" ]; then
-    cmake --install "$build" --component hello --prefix "$hello" >/dev/null
+    cmake --install "$build" --component hello --prefix "$work/hello-root" >/dev/null
     echo
     set -- \
         python "$hello/bin/hello" Alice -- \

@@ -33,6 +33,34 @@ cc -shared -fPIC -Wall -Wextra -Wpedantic -Werror $(pkg-config --cflags applaunc
 launcher=$(pkg-config --variable=launcher applauncher)
 [ -x "$launcher" ] || fail "pkg-config's launcher variable names $launcher"
 
+# Each runtime library installed is an imported target whose location and
+# package dependencies pkg-config repeats; none is published that is not
+# installed.
+for kind in python jvm; do
+    if [ -f "$tmp/prefix/lib/applauncher/libhux_$kind.so" ]; then
+        grep -qx "${kind}_runtime=$tmp/prefix/lib/applauncher/libhux_$kind.so" \
+            "$tmp/cmake-build/runtimes" || fail "no applauncher::${kind}_runtime target"
+    elif grep -q "^${kind}_runtime=" "$tmp/cmake-build/runtimes" ||
+        [ -n "$(pkg-config --variable="${kind}_runtime" applauncher)" ]; then
+        fail "the $kind runtime is published but libhux_$kind.so is not installed"
+    fi
+done
+while IFS= read -r line; do
+    variable=${line%%=*}
+    from_cmake=${line#*=}
+    from_pc=$(pkg-config --variable="$variable" applauncher)
+    case "$variable" in
+        *_runtime)
+            from_cmake=$(realpath -m "$from_cmake")
+            from_pc=$(realpath -m "$from_pc")
+            ;;
+    esac
+    [ -n "$from_cmake" ] && [ "$from_pc" = "$from_cmake" ] ||
+        fail "$variable: find_package says \"$from_cmake\", pkg-config \"$from_pc\""
+done <"$tmp/cmake-build/runtimes"
+echo "runtime libraries: $(sed -n 's/_runtime=.*//p' "$tmp/cmake-build/runtimes" | tr '\n' ' ')" \
+    "published alike by find_package and pkg-config"
+
 for built in cmake pkg-config; do
     app="$tmp/app-$built"
     mkdir -p "$app/bin" "$app/lib" "$tmp/records-$built"

@@ -1,10 +1,14 @@
 #!/bin/sh
-# Usage: real_package_managers.sh VERSION HELLO_DEB [HELLO_RPM]
+# Usage: real_package_managers.sh VERSION DEB_DEPENDS RPM_REQUIRES HELLO_DEB [HELLO_RPM]
 # Installs the hello packages with the machine's real dpkg and rpm and runs
 # the installed launcher with its debug trace on, checking where it found
 # libapplauncher.so and that the application ran:
-#   contents  the packages hold exactly the hello files under /opt/hello,
-#             with the name, VERSION, architecture and (deb) dependency
+#   contents  the packages hold exactly the hello files under /opt/hello and
+#             its documents under /usr/share, with the name, VERSION and
+#             architecture; the deb depends on libc6 (from dpkg-shlibdeps)
+#             and on each of DEB_DEPENDS, the rpm requires libc.so.6 and
+#             libpython (from rpmbuild) and each of RPM_REQUIRES (the CPython
+#             runtime library's published dependencies, comma-separated)
 #   deb       dpkg owns bin/hello and lists the library (no rpm on PATH)
 #   rpm       rpm owns bin/hello and lists the library
 #   deb-other / rpm-other
@@ -19,90 +23,19 @@
 #   load      1000 launches of the dpkg-owned installation, 8 at a time: each
 #             returns the application's status, and none is left behind
 #
-# Nothing touches the machine's package databases or its /opt: every case
-# runs in its own private mount namespace whose /opt is a fresh tmpfs, dpkg
-# works in a private administrative directory (DPKG_ADMINDIR) and logs to
-# /dev/null, rpm in a private database named by the %_dbpath of a private
-# HOME's .rpmmacros (and by --dbpath on the test's own rpm commands).
-#
-# Needs root, unshare and mount: exits 77 (skipped) with the reason when any
-# is missing or not permitted. Without rpm (Debian: rpm) or without the
-# .rpm, the dpkg cases run and the script then exits 77 naming the cases it
-# could not run, unless a case failed (exit 1).
+# Each case runs in a private mount namespace with private package databases
+# (private_install.sh). Needs root, unshare and mount: exits 77 (skipped)
+# with the reason when any is missing or not permitted. Without rpm (Debian:
+# rpm) or without the .rpm, the dpkg cases run and the script then exits 77
+# naming the cases it could not run, unless a case failed (exit 1).
 set -u
-
-readonly sbin_path=/usr/local/sbin:/usr/local/bin:/usr/sbin:/usr/bin:/sbin:/bin
-PATH=$sbin_path
-export PATH
-
-skip() {
-    echo "SKIPPED: $*"
-    exit 77
-}
+# shellcheck source=tests/private_install.sh
+. "$(dirname "$0")/private_install.sh"
 
 # ---------------------------------------------------------------------------
 # Inside a private mount namespace: one case.
-# Arguments: --case NAME WORK OUTER_MOUNT_NAMESPACE
+# Arguments: --case NAME WORK OUTER_MOUNT_NAMESPACE HAVE_RPM
 # ---------------------------------------------------------------------------
-
-failures=0
-
-fail() {
-    echo "FAIL [$casename]: $*"
-    failures=$((failures + 1))
-}
-
-# Runs an installed launcher and shows what it printed: run_launcher NAME
-# EXE [ARGUMENT...]. Its standard output lands in $dir/NAME.out, its
-# standard error in $dir/NAME.err, its exit status in $status and its
-# process id in $parent. The environment holds only the debug switch, the
-# private databases and a PATH of $tools, the directory holding the package
-# managers of this case.
-run_launcher() {
-    run=$1
-    shift
-    env -i PATH="$tools" HOME="$home" DPKG_ADMINDIR="$dpkgdb" SORVANTA_DEBUG=true \
-        "$@" >"$dir/$run.out" 2>"$dir/$run.err" &
-    parent=$!
-    wait "$parent"
-    status=$?
-    show_run "$run"
-}
-
-# Messages of the debug lines in $dir/RUN.err written by the launcher's
-# child (which: child) or by the launcher itself (which: parent).
-messages() {
-    awk -v parent="$parent" -v which="$2" '
-        /^\[[0-9]+\]: / {
-            close_at = index($0, "]: ")
-            pid = substr($0, 2, close_at - 2)
-            if ((pid == parent) == (which == "parent")) print substr($0, close_at + 3)
-        }' "$dir/$1.err"
-}
-
-# Shows what a run printed.
-show_run() {
-    echo "--- [$casename] $1: exit status $status; standard output:"
-    sed 's/^/    /' "$dir/$1.out"
-    echo "--- standard error:"
-    sed 's/^/    /' "$dir/$1.err"
-}
-
-# expect_child RUN EXPECTED_FILE: the child's messages are exactly these.
-expect_child() {
-    messages "$1" child >"$dir/$1.child"
-    if ! diff -u "$2" "$dir/$1.child" >"$dir/$1.diff"; then
-        fail "$1: the child's debug lines differ from the expected (- expected, + seen):"
-        cat "$dir/$1.diff"
-    fi
-}
-
-# expect_status RUN N
-expect_status() {
-    if [ "$status" -ne "$2" ]; then
-        fail "$1: exit status $status, expected $2"
-    fi
-}
 
 # expect_greeting RUN NAME APPDIR: the application printed its greeting and
 # the directory it runs from, and the launcher loaded the runtime library of
@@ -119,9 +52,7 @@ expect_greeting() {
             fail "$1: second output line is \"$second\", expected it to end in \"from $3\""
             ;;
     esac
-    if ! messages "$1" parent | grep -Fqx "hux lib: [$3/lib/libhux_python.so]"; then
-        fail "$1: no \"hux lib: [$3/lib/libhux_python.so]\" line from the launcher"
-    fi
+    expect_runtime "$1" "$3/lib/libhux_python.so"
 }
 
 # expect_not_started RUN: status 1, nothing printed by the application, no
@@ -136,111 +67,13 @@ expect_not_started() {
     fi
 }
 
-# Expected debug lines of one command: query_lines COMMAND STATUS [LINE...]
-query_lines() {
-    command=$1
-    exit_status=$2
-    shift 2
-    echo "popen: ($command)"
-    for line in "$@"; do
-        echo "popen: [$line]"
-    done
-    echo "popen: exit: $exit_status"
-}
-
-# Expected debug lines of a package listing: the lines of LISTING_FILE up
-# to and including the first that ends in /libapplauncher.so (all of them
-# when none does), then the wait status 0.
-listing_lines() {
-    echo "popen: ($1)"
-    awk '$0 != "" { print "popen: [" $0 "]" } /\/libapplauncher\.so$/ { exit }' "$2"
-    echo "popen: exit: 0"
-}
-
-rpm_query() {
-    echo "rpm --queryformat '%{NAME}' -qf '$1' 2>/dev/null"
-}
-
-dpkg_search() {
-    echo "dpkg -S '$1' 2>/dev/null"
-}
-
-# A private dpkg administrative directory, empty.
-init_dpkg_db() {
-    mkdir -p "$dpkgdb/info" "$dpkgdb/updates" "$dpkgdb/triggers"
-    : >"$dpkgdb/status"
-    : >"$dpkgdb/available"
-}
-
-private_dpkg() {
-    dpkg --admindir="$dpkgdb" --log=/dev/null "$@"
-}
-
-# A private rpm database, empty, named by HOME's .rpmmacros for the launcher's
-# rpm; the test's own rpm commands name it with --dbpath as well.
-init_rpm_db() {
-    printf '%%_dbpath %s\n%%_tmppath %s\n' "$rpmdb" "$dir/tmp" >"$home/.rpmmacros"
-    HOME=$home rpm --dbpath "$rpmdb" --initdb
-}
-
-private_rpm() {
-    HOME=$home rpm --dbpath "$rpmdb" "$@"
-}
-
-# Debian's rpm refuses to install without --force-debian. The private
-# database knows none of the machine's packages, so the hello package's
-# requirements (libc, libpython3.11) cannot be met there: --nodeps.
-private_rpm_install() {
-    private_rpm -i --force-debian --nodeps "$1"
-}
-
-# The private dpkg database knows none of the machine's packages either, so
-# hello's Depends (libpython3.11, installed on this machine) cannot be met
-# there: --force-depends, for that package alone.
 private_deb_install_hello() {
-    private_dpkg --force-depends -i "$work/hello.deb" >"$dir/dpkg-install.log" 2>&1 || {
-        cat "$dir/dpkg-install.log"
-        fail "dpkg -i hello.deb failed"
-        return 1
-    }
-}
-
-# The package managers the launcher finds on its PATH: dpkg always, rpm when
-# asked for.
-make_tools() {
-    tools=$dir/tools
-    mkdir -p "$tools"
-    ln -s "$(command -v dpkg)" "$tools/dpkg"
-    ln -s "$(command -v dpkg-query)" "$tools/dpkg-query"
-    if [ "$1" = with-rpm ]; then
-        ln -s "$(command -v rpm)" "$tools/rpm"
-    fi
+    private_deb_install "$work/hello.deb"
 }
 
 run_case() {
-    casename=$1
     work=$2
-    dir=$work/$casename
-    home=$dir/home
-    dpkgdb=$dir/dpkg
-    rpmdb=$dir/rpmdb
-    mkdir -p "$dir/tmp" "$home"
-
-    # Refuse to install anything unless this is a namespace of its own with
-    # /opt a fresh tmpfs.
-    if [ "$(readlink /proc/self/ns/mnt)" = "$3" ]; then
-        fail "not in a private mount namespace"
-        return
-    fi
-    mount -t tmpfs -o mode=0755 none /opt || {
-        fail "cannot mount a tmpfs on /opt"
-        return
-    }
-    if [ "$(stat -f -c %T /opt)" != tmpfs ] || [ -n "$(ls -A /opt)" ]; then
-        fail "/opt is not an empty tmpfs"
-        return
-    fi
-    init_dpkg_db
+    begin_case "$1" "$2" "$3" || return
 
     exe=/opt/hello/bin/hello
     case "$casename" in
@@ -252,12 +85,7 @@ run_case() {
         private_dpkg -L hello >"$dir/listing" || fail "dpkg -L hello failed"
         grep -qx /opt/hello/lib/libapplauncher.so "$dir/listing" ||
             fail "dpkg -L hello does not list /opt/hello/lib/libapplauncher.so"
-        {
-            query_lines "$(rpm_query $exe)" 32512
-            query_lines "$(dpkg_search $exe)" 0 "hello: $exe"
-            echo "owner pkg: (hello|2)"
-            listing_lines "dpkg -L 'hello' 2>/dev/null" "$dir/listing"
-        } >"$dir/expected"
+        dpkg_owned_lines $exe hello "$dir/listing" >"$dir/expected"
         run_launcher alice "$exe" Alice
         expect_status alice 0
         expect_greeting alice Alice /opt/hello
@@ -303,12 +131,7 @@ run_case() {
                 return
             }
             private_dpkg -L other >"$dir/listing" || fail "dpkg -L other failed"
-            {
-                query_lines "$(rpm_query $exe)" 32512
-                query_lines "$(dpkg_search $exe)" 0 "other: $exe"
-                echo "owner pkg: (other|2)"
-                listing_lines "dpkg -L 'other' 2>/dev/null" "$dir/listing"
-            } >"$dir/expected"
+            dpkg_owned_lines $exe other "$dir/listing" >"$dir/expected"
         else
             make_tools with-rpm
             init_rpm_db
@@ -459,21 +282,18 @@ fi
 # Outside: checks, the packages' contents, the helper packages, each case.
 # ---------------------------------------------------------------------------
 
-if [ $# -lt 2 ] || [ $# -gt 3 ]; then
-    echo "usage: $0 VERSION HELLO_DEB [HELLO_RPM]" >&2
+if [ $# -lt 4 ] || [ $# -gt 5 ]; then
+    echo "usage: $0 VERSION DEB_DEPENDS RPM_REQUIRES HELLO_DEB [HELLO_RPM]" >&2
     exit 2
 fi
 script=$(cd "$(dirname "$0")" && pwd)/$(basename "$0")
 version=$1
-deb=$2
-rpmfile=${3:-}
+deb_depends=$2
+rpm_requires=$3
+deb=$4
+rpmfile=${5:-}
 
-[ "$(id -u)" = 0 ] || skip "needs root for private mount namespaces and installs"
-for tool in unshare mount dpkg dpkg-deb dpkg-query; do
-    command -v "$tool" >/dev/null || skip "$tool not found"
-done
-probe=$(unshare --mount --propagation private /bin/sh -c 'mount -t tmpfs none /opt' 2>&1) ||
-    skip "cannot mount a tmpfs on /opt in a private mount namespace: $probe"
+require_private_installs
 [ -f "$deb" ] || {
     echo "FAIL: no deb package at $deb"
     exit 1
@@ -506,13 +326,17 @@ outer_rpm() {
     HOME=$work/buildhome rpm --dbpath "$work/rpmdb" "$@"
 }
 
-# The files of the hello component, and nothing else, under /opt/hello.
+# The files of the hello component, and nothing else: the application
+# under /opt/hello, its documents under /usr/share.
 cat >"$work/expected-files" <<'EOF'
 /opt/hello/bin/hello
 /opt/hello/lib/applauncher.cfg
 /opt/hello/lib/libapplauncher.so
 /opt/hello/lib/libhux_python.so
 /opt/hello/share/hello/hello.py
+/usr/share/doc/hello/changelog.gz
+/usr/share/doc/hello/copyright
+/usr/share/lintian/overrides/hello
 EOF
 contents_differ() {
     if ! diff -u "$work/expected-files" "$work/$1-files"; then
@@ -520,21 +344,53 @@ contents_differ() {
         failures=$((failures + 1))
     fi
 }
+# expect_relations WHAT FILE ENTRY...: FILE has a line that is ENTRY or
+# starts with "ENTRY (" (a version follows), for each ENTRY.
+expect_relations() {
+    what=$1
+    file=$2
+    shift 2
+    for entry in "$@"; do
+        entry=$(echo "$entry" | sed 's/^ *//; s/ *$//')
+        awk -v entry="$entry" '$0 == entry || index($0, entry " (") == 1 { found = 1 }
+            END { exit !found }' "$file" || {
+            echo "FAIL [contents]: $what does not name \"$entry\"; it has:"
+            sed 's/^/    /' "$file"
+            failures=$((failures + 1))
+        }
+    done
+}
 dpkg-deb --fsys-tarfile "$work/hello.deb" | tar -t | sed -n 's#^\./#/#; /[^/]$/p' | sort \
     >"$work/deb-files"
 contents_differ deb
-for field in Package:hello Version:"$version" Architecture:"$(dpkg --print-architecture)" \
-    Depends:libpython3.11; do
+for field in Package:hello Version:"$version" Architecture:"$(dpkg --print-architecture)"; do
     seen=$(dpkg-deb -f "$work/hello.deb" "${field%%:*}")
     if [ "$seen" != "${field#*:}" ]; then
         echo "FAIL [contents]: the deb's ${field%%:*} is \"$seen\", expected \"${field#*:}\""
         failures=$((failures + 1))
     fi
 done
+# libc6 from dpkg-shlibdeps, versioned; the runtime library's own entries.
+dpkg-deb -f "$work/hello.deb" Depends | tr ',' '\n' | sed 's/^ *//' >"$work/deb-depends"
+grep -q '^libc6 (>= [0-9.]*)$' "$work/deb-depends" || {
+    echo "FAIL [contents]: the deb's Depends has no versioned libc6 (dpkg-shlibdeps)"
+    failures=$((failures + 1))
+}
+old_ifs=$IFS
+IFS=,
+# shellcheck disable=SC2086
+expect_relations "the deb's Depends" "$work/deb-depends" $deb_depends
+IFS=$old_ifs
 if [ -n "$have_rpm" ]; then
     outer_rpm -qp --qf '[%{FILEMODES:perms} %{FILENAMES}\n]' "$work/hello.rpm" |
         sed -n 's/^-[^ ]* //p' | sort >"$work/rpm-files"
     contents_differ rpm
+    outer_rpm -qp --requires "$work/hello.rpm" >"$work/rpm-requires"
+    IFS=,
+    # shellcheck disable=SC2086
+    expect_relations "the rpm's requirements" "$work/rpm-requires" "libc.so.6()(64bit)" \
+        "libpython3.11.so.1.0()(64bit)" $rpm_requires
+    IFS=$old_ifs
     rpm_name=$(outer_rpm -qp --qf '%{NAME} %{VERSION} %{ARCH}' "$work/hello.rpm")
     if [ "$rpm_name" != "hello $version $(uname -m)" ]; then
         echo "FAIL [contents]: the rpm is \"$rpm_name\", expected \"hello $version $(uname -m)\""
