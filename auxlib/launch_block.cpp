@@ -1,5 +1,6 @@
 #include "launch_block.h"
 
+#include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
 
@@ -8,18 +9,28 @@ static int32_t extraArguments(int32_t argc, char *const *argv) {
     return argv != NULL && argc > 1 ? argc - 1 : 0;
 }
 
+// Bytes `text` takes in the block, its zero included.
 static uint64_t textBytes(const char *text) {
     return (uint64_t)strlen(text) + 1;
+}
+
+uint64_t commandLineBytes(int32_t argc, char *const *argv) {
+    int32_t extra = extraArguments(argc, argv);
+    uint64_t bytes = 0;
+    for (int32_t i = 0; i < extra && bytes <= INT32_MAX; i++) {
+        bytes += textBytes(argv[i + 1]) + sizeof(char *);
+    }
+    return bytes;
 }
 
 int32_t launchBlockSize(const LaunchConfig *config, int32_t argc, char *const *argv) {
     int32_t extra = extraArguments(argc, argv);
     uint64_t argCount = (uint64_t)config->argCount + (uint64_t)extra;
-    if (argCount > INT32_MAX) {
+    if (argCount >= INT32_MAX) {
         return 0;
     }
     uint64_t size = sizeof(KivlLauncherData) +
-                    (argCount + 2 * (uint64_t)config->envCount) * sizeof(char *);
+                    (argCount + 1 + 2 * (uint64_t)config->envCount) * sizeof(char *);
     size += textBytes(config->runtime);
     for (int32_t i = 0; i < config->argCount; i++) {
         size += textBytes(config->args[i]);
@@ -54,7 +65,7 @@ KivlLauncherData *fillLaunchBlock(const LaunchConfig *config, int32_t argc, char
     record->argCount = config->argCount + extra;
     record->envCount = config->envCount;
     record->args = (char **)(record + 1);
-    record->envNames = record->args + record->argCount;
+    record->envNames = record->args + record->argCount + 1;
     record->envValues = record->envNames + record->envCount;
     char *cursor = (char *)(record->envValues + record->envCount);
     record->runtimeLibPath = placeText(&cursor, config->runtime);
@@ -64,6 +75,7 @@ KivlLauncherData *fillLaunchBlock(const LaunchConfig *config, int32_t argc, char
     for (int32_t i = 0; i < extra; i++) {
         record->args[config->argCount + i] = placeText(&cursor, argv[i + 1]);
     }
+    record->args[record->argCount] = NULL;
     for (int32_t i = 0; i < config->envCount; i++) {
         record->envNames[i] = placeText(&cursor, config->envNames[i]);
         record->envValues[i] = placeText(&cursor, config->envValues[i]);
@@ -71,21 +83,20 @@ KivlLauncherData *fillLaunchBlock(const LaunchConfig *config, int32_t argc, char
     return record;
 }
 
-KivlLauncherData *launchBlockFromConfigText(const char *text, size_t length,
-                                            const char *configDir, const char *appDir,
-                                            int32_t argc, char *const *argv,
-                                            int32_t *outSize, ConfigError *error) {
+KivlLauncherData *launchBlockFromConfig(const ConfigSource *source, const char *path,
+                                        const char *appDir, int32_t argc, char *const *argv,
+                                        int32_t *outSize, ConfigError *error) {
     LaunchConfig config;
-    if (!parseLaunchConfig(text, length, configDir, appDir, &config, error)) {
+    if (!loadLaunchConfig(source, path, appDir, commandLineBytes(argc, argv), &config, error)) {
         return NULL;
     }
-    error->line = 0;
-    error->reason[0] = '\0';
     int32_t size = launchBlockSize(&config, argc, argv);
     void *buffer = size > 0 ? malloc((size_t)size) : NULL;
     KivlLauncherData *block = fillLaunchBlock(&config, argc, argv, buffer, size);
     if (block == NULL) {
         free(buffer);
+        (void)snprintf(error->reason, sizeof error->reason, "%s",
+                       size > 0 ? "out of memory" : "launch data larger than 2 GiB");
     } else {
         *outSize = size;
     }

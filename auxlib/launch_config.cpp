@@ -1,46 +1,85 @@
 #include "launch_config.h"
 
+#include <stdarg.h>
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
 
-static const char appDirToken[] = "$APPDIR";
+#include <kivlauncher_api.h>
 
-// Records the reason for refusing line `line` (0: the whole file); false.
-static bool refuse(ConfigError *error, int32_t line, const char *reason) {
-    error->line = line;
-    (void)snprintf(error->reason, sizeof error->reason, "%s", reason);
+#include "config_expand.h"
+#include "config_words.h"
+
+enum { maxIncludeDepth = 16, maxFilesRead = 1024 };
+
+// Bytes the block may hold: what a 32-bit size can say.
+static const uint64_t launchDataLimit = INT32_MAX;
+
+// A configuration file being read, and the chain of files that include it.
+typedef struct ConfigFile {
+    const char *path;
+    char *dir;
+    int32_t line;
+    int depth;
+    uint64_t device;
+    uint64_t inode;
+    const struct ConfigFile *includer;
+} ConfigFile;
+
+typedef struct Parser {
+    const ConfigSource *source;
+    const char *appDir;
+    LaunchConfig *config;
+    ConfigError *error;
+    bool errorRecorded;
+    uint64_t budget;  // bytes of launch data left
+    int filesRead;
+    char *runtimeFile;
+    int32_t runtimeLine;
+    TextBuffer value;
+    TextBuffer word;
+    TextBuffer path;
+    char reason[configReasonSize];
+} Parser;
+
+// Writes the reason for refusing the line being applied; false.
+__attribute__((format(printf, 2, 3))) static bool fail(Parser *p, const char *format, ...) {
+    va_list args;
+    va_start(args, format);
+    (void)vsnprintf(p->reason, sizeof p->reason, format, args);
+    va_end(args);
     return false;
 }
 
-// Returns a heap copy of value[0..length) with every "$APPDIR" replaced by
-// appDir; null when memory runs out.
-static char *expandValue(const char *value, size_t length, const char *appDir) {
-    size_t tokenLength = sizeof appDirToken - 1;
-    size_t appDirLength = strlen(appDir);
-    size_t tokens = 0;
-    for (size_t i = 0; i + tokenLength <= length; i++) {
-        if (memcmp(value + i, appDirToken, tokenLength) == 0) {
-            tokens++;
-            i += tokenLength - 1;
+// Records p->reason as the error, found in `file` at `line`; false.
+static bool recordError(Parser *p, const char *file, int32_t line) {
+    (void)snprintf(p->error->file, sizeof p->error->file, "%s", file);
+    p->error->line = line;
+    memcpy(p->error->reason, p->reason, sizeof p->reason);
+    p->errorRecorded = true;
+    return false;
+}
+
+// Whether c is a blank or a tab.
+static bool isBlank(char c) {
+    return c == ' ' || c == '\t';
+}
+
+// Whether key[0..length) is `name`.
+static bool keyIs(const char *key, size_t length, const char *name) {
+    return strlen(name) == length && memcmp(key, name, length) == 0;
+}
+
+// Letters, digits and '_', not starting with a digit.
+static bool isVariableName(const char *name, size_t length) {
+    for (size_t i = 0; i < length; i++) {
+        char c = name[i];
+        bool letter = (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || c == '_';
+        if (!letter && (i == 0 || c < '0' || c > '9')) {
+            return false;
         }
     }
-    char *expanded = (char *)malloc(length - tokens * tokenLength + tokens * appDirLength + 1);
-    if (expanded == NULL) {
-        return NULL;
-    }
-    char *out = expanded;
-    for (size_t i = 0; i < length;) {
-        if (i + tokenLength <= length && memcmp(value + i, appDirToken, tokenLength) == 0) {
-            memcpy(out, appDir, appDirLength);
-            out += appDirLength;
-            i += tokenLength;
-        } else {
-            *out++ = value[i++];
-        }
-    }
-    *out = '\0';
-    return expanded;
+    return length > 0;
 }
 
 // Makes room in *items, which holds `count` entries, for one more. False
@@ -61,68 +100,173 @@ static bool reserveSlot(char ***items, int32_t count) {
     return true;
 }
 
-// Returns the runtime path value[0..length) expanded, with configDir and a
-// slash in front when it is relative; null when memory runs out.
-static char *runtimePath(const char *value, size_t length, const char *configDir,
-                         const char *appDir) {
-    char *path = expandValue(value, length, appDir);
-    if (path == NULL || path[0] == '/') {
-        return path;
+// Takes `bytes` of the launch data's allowance.
+static bool charge(Parser *p, uint64_t bytes) {
+    if (bytes > p->budget) {
+        return fail(p, "launch data larger than 2 GiB");
     }
-    size_t size = strlen(configDir) + 1 + strlen(path) + 1;
-    char *joined = (char *)malloc(size);
-    if (joined != NULL) {
-        (void)snprintf(joined, size, "%s/%s", configDir, path);
+    p->budget -= bytes;
+    return true;
+}
+
+// Expands value[0..length) of a line of `file` into p->value.
+static bool expand(Parser *p, const ConfigFile *file, const char *value, size_t length,
+                   bool forPattern) {
+    Expansion how = {p->source, p->appDir, file->dir, forPattern,
+                     p->budget < SIZE_MAX ? (size_t)p->budget : SIZE_MAX};
+    clearText(&p->value);
+    return expandValue(&how, value, length, &p->value, p->reason);
+}
+
+// Refuses a path value that is empty or has blanks around it.
+static bool checkPathValue(Parser *p, const char *key, const char *value, size_t length) {
+    if (length == 0) {
+        return fail(p, "%s= is empty", key);
     }
-    free(path);
-    return joined;
+    if (isBlank(value[0]) || isBlank(value[length - 1])) {
+        return fail(p, "%s= path %s with a blank", key, isBlank(value[0]) ? "starts" : "ends");
+    }
+    return true;
 }
 
-// Whether key[0..length) is `name`.
-static bool keyIs(const char *key, size_t length, const char *name) {
-    return strlen(name) == length && memcmp(key, name, length) == 0;
+// Sets p->path to `dir`, a slash, and `path` (quoted as a pattern when
+// forPattern), or to `path` alone when it is absolute.
+static bool anchorPath(Parser *p, const char *dir, const TextBuffer *path, bool forPattern) {
+    clearText(&p->path);
+    if (path->bytes[0] != '/') {
+        for (const char *c = dir; *c != '\0'; c++) {
+            if ((forPattern && strchr("*?[\\", *c) != NULL && !appendText(&p->path, "\\", 1)) ||
+                !appendText(&p->path, c, 1)) {
+                return fail(p, "out of memory");
+            }
+        }
+        if ((dir[0] == '\0' || dir[strlen(dir) - 1] != '/') && !appendText(&p->path, "/", 1)) {
+            return fail(p, "out of memory");
+        }
+    }
+    return appendText(&p->path, path->bytes, path->length) || fail(p, "out of memory");
 }
 
-static bool isBlank(char c) {
-    return c == ' ' || c == '\t';
+// Sets the runtime from a runtime= value: once, without blanks around the
+// path, expanded and anchored at the file's directory.
+static bool setRuntime(Parser *p, const ConfigFile *file, const char *value, size_t length) {
+    if (p->runtimeFile != NULL) {
+        return fail(p, "runtime= given twice (first in %s:%d)", p->runtimeFile, p->runtimeLine);
+    }
+    if (!checkPathValue(p, "runtime", value, length) || !expand(p, file, value, length, false)) {
+        return false;
+    }
+    if (p->value.length == 0) {
+        return fail(p, "runtime= expands to an empty path");
+    }
+    if (!anchorPath(p, file->dir, &p->value, false) || !charge(p, p->path.length + 1)) {
+        return false;
+    }
+    p->config->runtime = copyBytes(p->path.bytes, p->path.length);
+    p->runtimeFile = copyBytes(file->path, strlen(file->path));
+    p->runtimeLine = file->line;
+    return (p->config->runtime != NULL && p->runtimeFile != NULL) || fail(p, "out of memory");
 }
 
-// Adds one "NAME=VALUE" variable from value[0..length) to *config.
-static bool addVariable(LaunchConfig *config, const char *value, size_t length,
-                        const char *appDir, int32_t lineNumber, ConfigError *error) {
+// Appends a copy of text[0..length) to the arguments.
+static bool addArgument(Parser *p, const char *text, size_t length) {
+    LaunchConfig *config = p->config;
+    if (!charge(p, length + 1 + sizeof(char *))) {
+        return false;
+    }
+    char *arg = NULL;
+    if (!reserveSlot(&config->args, config->argCount) || (arg = copyBytes(text, length)) == NULL) {
+        return fail(p, "out of memory");
+    }
+    config->args[config->argCount++] = arg;
+    return true;
+}
+
+// Adds each word of args= as an argument.
+static bool addWord(void *state, const TextBuffer *word, char *) {
+    return addArgument((Parser *)state, word->bytes, word->length);
+}
+
+// Adds one "NAME=VALUE" variable from value[0..length).
+static bool addVariable(Parser *p, const ConfigFile *file, const char *value, size_t length) {
     const char *equals = (const char *)memchr(value, '=', length);
     if (equals == NULL || equals == value) {
-        return refuse(error, lineNumber, "env= needs NAME=VALUE");
+        return fail(p, "env= needs NAME=VALUE");
     }
     size_t nameLength = (size_t)(equals - value);
+    if (!isVariableName(value, nameLength)) {
+        return fail(p, "env= name \"%.*s\" is not a variable name (letters, digits and _, not "
+                       "starting with a digit)",
+                    (int)(nameLength > 64 ? 64 : nameLength), value);
+    }
+    if (!expand(p, file, equals + 1, length - nameLength - 1, false) ||
+        !charge(p, nameLength + p->value.length + 2 + 2 * sizeof(char *))) {
+        return false;
+    }
+    LaunchConfig *config = p->config;
     int32_t n = config->envCount;
     if (!reserveSlot(&config->envNames, n) || !reserveSlot(&config->envValues, n)) {
-        return refuse(error, lineNumber, "out of memory");
+        return fail(p, "out of memory");
     }
-    char *name = (char *)malloc(nameLength + 1);
-    char *expanded = expandValue(equals + 1, length - nameLength - 1, appDir);
+    char *name = copyBytes(value, nameLength);
+    char *expanded = copyBytes(p->value.bytes, p->value.length);
     if (name == NULL || expanded == NULL) {
         free(name);
         free(expanded);
-        return refuse(error, lineNumber, "out of memory");
+        return fail(p, "out of memory");
     }
-    memcpy(name, value, nameLength);
-    name[nameLength] = '\0';
     config->envNames[n] = name;
     config->envValues[n] = expanded;
     config->envCount = n + 1;
     return true;
 }
 
-// Applies the line line[0..length) numbered lineNumber to *config.
-static bool applyLine(LaunchConfig *config, const char *line, size_t length,
-                      const char *configDir, const char *appDir, int32_t lineNumber,
-                      ConfigError *error) {
+static bool readAndParse(Parser *p, const char *path, const ConfigFile *includer);
+
+// Reads the files an include= or include-optional= value names.
+// NOLINTNEXTLINE(misc-no-recursion): includes nest at most maxIncludeDepth deep
+static bool includeFiles(Parser *p, const ConfigFile *file, const char *value, size_t length,
+                         bool optional) {
+    const char *key = optional ? "include-optional" : "include";
+    if (!checkPathValue(p, key, value, length) || !expand(p, file, value, length, true)) {
+        return false;
+    }
+    ConfigMatches matches = {0, NULL, NULL};
+    clearText(&p->path);
+    bool searched = p->value.length > 0;
+    if (searched && (!anchorPath(p, file->dir, &p->value, true) ||
+                     !p->source->match(p->source->context, p->path.bytes, &matches, p->reason))) {
+        return false;
+    }
+    bool included = true;
+    if (matches.count == 0) {
+        if (!optional) {
+            included = fail(p, "include= matched nothing: %s", textOf(&p->path));
+        } else if (p->source->trace != NULL) {
+            p->source->trace(p->source->context, "no match", textOf(&p->path));
+        }
+    } else if (file->depth == maxIncludeDepth) {
+        included = fail(p, "includes nested deeper than %d", maxIncludeDepth);
+    }
+    for (size_t i = 0; included && i < matches.count; i++) {
+        included = p->filesRead < maxFilesRead
+                       ? readAndParse(p, matches.paths[i], file)
+                       : fail(p, "more than %d configuration files", maxFilesRead);
+    }
+    if (searched) {
+        p->source->releaseMatches(p->source->context, &matches);
+    }
+    return included;
+}
+
+// Applies the line line[0..length) of `file`.
+// NOLINTNEXTLINE(misc-no-recursion): includes nest at most maxIncludeDepth deep
+static bool applyLine(Parser *p, const ConfigFile *file, const char *line, size_t length) {
     if (length > 0 && line[length - 1] == '\r') {
         length--;
     }
     if (memchr(line, '\0', length) != NULL) {
-        return refuse(error, lineNumber, "line holds a NUL byte");
+        return fail(p, "line holds a NUL byte");
     }
     size_t start = 0;
     while (start < length && isBlank(line[start])) {
@@ -133,7 +277,7 @@ static bool applyLine(LaunchConfig *config, const char *line, size_t length,
     }
     const char *equals = (const char *)memchr(line + start, '=', length - start);
     if (equals == NULL) {
-        return refuse(error, lineNumber, "line has no '='");
+        return fail(p, "line has no '='");
     }
     size_t keyEnd = (size_t)(equals - line);
     while (keyEnd > start && isBlank(line[keyEnd - 1])) {
@@ -144,58 +288,176 @@ static bool applyLine(LaunchConfig *config, const char *line, size_t length,
     const char *value = equals + 1;
     size_t valueLength = length - (size_t)(value - line);
     if (keyIs(key, keyLength, "runtime")) {
-        if (config->runtime != NULL) {
-            return refuse(error, lineNumber, "runtime= given twice");
-        }
-        if (valueLength == 0) {
-            return refuse(error, lineNumber, "runtime= is empty");
-        }
-        config->runtime = runtimePath(value, valueLength, configDir, appDir);
-        return config->runtime != NULL || refuse(error, lineNumber, "out of memory");
+        return setRuntime(p, file, value, valueLength);
     }
     if (keyIs(key, keyLength, "arg")) {
-        char *arg = NULL;
-        if (!reserveSlot(&config->args, config->argCount) ||
-            (arg = expandValue(value, valueLength, appDir)) == NULL) {
-            return refuse(error, lineNumber, "out of memory");
-        }
-        config->args[config->argCount++] = arg;
-        return true;
+        return expand(p, file, value, valueLength, false) &&
+               addArgument(p, p->value.bytes, p->value.length);
+    }
+    if (keyIs(key, keyLength, "args")) {
+        return expand(p, file, value, valueLength, false) &&
+               splitWords(p->value.bytes, p->value.length, &p->word, addWord, p, p->reason);
     }
     if (keyIs(key, keyLength, "env")) {
-        return addVariable(config, value, valueLength, appDir, lineNumber, error);
+        return addVariable(p, file, value, valueLength);
     }
-    char reason[sizeof error->reason];
-    (void)snprintf(reason, sizeof reason, "unknown key \"%.*s\"", (int)(keyLength > 64 ? 64 : keyLength),
-             key);
-    return refuse(error, lineNumber, reason);
+    if (keyIs(key, keyLength, "include")) {
+        return includeFiles(p, file, value, valueLength, false);
+    }
+    if (keyIs(key, keyLength, "include-optional")) {
+        return includeFiles(p, file, value, valueLength, true);
+    }
+    return fail(p, "unknown key \"%.*s\"", (int)(keyLength > 64 ? 64 : keyLength), key);
 }
 
-bool parseLaunchConfig(const char *text, size_t length, const char *configDir,
-                       const char *appDir, LaunchConfig *config, ConfigError *error) {
-    memset(config, 0, sizeof *config);
-    bool parsed = true;
-    int32_t lineNumber = 0;
-    size_t start = 0;
-    while (parsed && start < length) {
+// Applies every line of text[0..length), a byte-order mark skipped.
+// NOLINTNEXTLINE(misc-no-recursion): includes nest at most maxIncludeDepth deep
+static bool parseText(Parser *p, ConfigFile *file, const char *text, size_t length) {
+    size_t start = length >= 3 && memcmp(text, "\xEF\xBB\xBF", 3) == 0 ? 3 : 0;
+    while (start < length) {
         const char *newline = (const char *)memchr(text + start, '\n', length - start);
         size_t end = newline != NULL ? (size_t)(newline - text) : length;
-        if (lineNumber == INT32_MAX) {
-            parsed = refuse(error, 0, "too many lines");
-            break;
+        if (file->line == INT32_MAX) {
+            (void)fail(p, "too many lines");
+            return recordError(p, file->path, 0);
         }
-        lineNumber++;
-        parsed = applyLine(config, text + start, end - start, configDir, appDir, lineNumber,
-                           error);
+        file->line++;
+        if (!applyLine(p, file, text + start, end - start)) {
+            return p->errorRecorded ? false : recordError(p, file->path, file->line);
+        }
         start = end + 1;
     }
-    if (parsed && config->runtime == NULL) {
-        parsed = refuse(error, 0, "no runtime= line");
+    return true;
+}
+
+// A heap copy of the directory part of `path` ("/" for the root, "." for
+// a bare name); null when memory runs out.
+static char *directoryOf(const char *path) {
+    const char *slash = strrchr(path, '/');
+    if (slash == NULL) {
+        return copyBytes(".", 1);
     }
-    if (!parsed) {
+    return copyBytes(path, slash == path ? 1 : (size_t)(slash - path));
+}
+
+// Reads and applies the file at `path`, included by `includer` (null for
+// the first file). False with the error recorded, or (for an include
+// cycle) with the reason left for the includer's line.
+// NOLINTNEXTLINE(misc-no-recursion): includes nest at most maxIncludeDepth deep
+static bool readAndParse(Parser *p, const char *path, const ConfigFile *includer) {
+    ConfigFileText text;
+    if (!p->source->readFile(p->source->context, path, &text, p->reason)) {
+        return recordError(p, path, 0);
+    }
+    p->filesRead++;
+    for (const ConfigFile *open = includer; open != NULL; open = open->includer) {
+        if (open->device == text.device && open->inode == text.inode) {
+            free(text.bytes);
+            return fail(p, "include cycle: %s is already being read", path);
+        }
+    }
+    if (p->source->trace != NULL) {
+        p->source->trace(p->source->context, "read", path);
+    }
+    ConfigFile file = {path,        directoryOf(path), 0,         includer ? includer->depth + 1 : 0,
+                       text.device, text.inode,        includer};
+    bool parsed = file.dir != NULL ? parseText(p, &file, text.bytes, text.length)
+                                   : (fail(p, "out of memory"), recordError(p, path, 0));
+    free(file.dir);
+    free(text.bytes);
+    return parsed;
+}
+
+typedef struct NamedIndex {
+    const char *name;
+    int32_t index;
+} NamedIndex;
+
+// Orders NamedIndex entries by name, then by their place.
+static int byNameThenIndex(const void *left, const void *right) {
+    const NamedIndex *a = (const NamedIndex *)left;
+    const NamedIndex *b = (const NamedIndex *)right;
+    int order = strcmp(a->name, b->name);
+    return order != 0 ? order : (a->index > b->index) - (a->index < b->index);
+}
+
+// Keeps one entry per variable name: at the place of its first env=, with
+// the value of its last. False when memory runs out.
+static bool mergeRepeatedVariables(LaunchConfig *config) {
+    int32_t count = config->envCount;
+    if (count < 2) {
+        return true;
+    }
+    NamedIndex *order = (NamedIndex *)malloc((size_t)count * sizeof *order);
+    if (order == NULL) {
+        return false;
+    }
+    for (int32_t i = 0; i < count; i++) {
+        order[i] = NamedIndex{config->envNames[i], i};
+    }
+    qsort(order, (size_t)count, sizeof *order, byNameThenIndex);
+    for (int32_t group = 0, next; group < count; group = next) {
+        for (next = group + 1; next < count && strcmp(order[next].name, order[group].name) == 0;) {
+            next++;
+        }
+        int32_t first = order[group].index;
+        int32_t last = order[next - 1].index;
+        if (first != last) {
+            free(config->envValues[first]);
+            config->envValues[first] = config->envValues[last];
+            config->envValues[last] = NULL;
+        }
+        for (int32_t k = group + 1; k < next; k++) {
+            int32_t repeated = order[k].index;
+            free(config->envNames[repeated]);
+            free(config->envValues[repeated]);
+            config->envNames[repeated] = NULL;
+        }
+    }
+    free(order);
+    int32_t kept = 0;
+    for (int32_t i = 0; i < count; i++) {
+        if (config->envNames[i] != NULL) {
+            config->envNames[kept] = config->envNames[i];
+            config->envValues[kept] = config->envValues[i];
+            kept++;
+        }
+    }
+    config->envCount = kept;
+    return true;
+}
+
+bool loadLaunchConfig(const ConfigSource *source, const char *path, const char *appDir,
+                      uint64_t reservedBytes, LaunchConfig *config, ConfigError *error) {
+    memset(config, 0, sizeof *config);
+    error->file[0] = '\0';
+    error->line = 0;
+    error->reason[0] = '\0';
+    uint64_t fixed = sizeof(KivlLauncherData) + sizeof(char *);
+    Parser p = {};
+    p.source = source;
+    p.appDir = appDir;
+    p.config = config;
+    p.error = error;
+    p.budget = reservedBytes < launchDataLimit - fixed ? launchDataLimit - fixed - reservedBytes : 0;
+    bool loaded = readAndParse(&p, path, NULL) || (!p.errorRecorded && recordError(&p, path, 0));
+    if (loaded && config->runtime == NULL) {
+        loaded = fail(&p, "no runtime= line") || recordError(&p, path, 0);
+    }
+    if (loaded && !source->isFile(source->context, config->runtime, p.reason)) {
+        loaded = recordError(&p, p.runtimeFile, p.runtimeLine);
+    }
+    if (loaded && !mergeRepeatedVariables(config)) {
+        loaded = fail(&p, "out of memory") || recordError(&p, path, 0);
+    }
+    freeText(&p.value);
+    freeText(&p.word);
+    freeText(&p.path);
+    free(p.runtimeFile);
+    if (!loaded) {
         freeLaunchConfig(config);
     }
-    return parsed;
+    return loaded;
 }
 
 void freeLaunchConfig(LaunchConfig *config) {

@@ -61,13 +61,30 @@ LINES = {
     "file_list_without_library": b"\x02/opt/hello/bin/hello\n/opt/hello/lib/libapplauncher.so.1\n",
 }
 
-# Configuration texts for the reference auxiliary library's parser.
+# Configurations for the reference auxiliary library: the text of
+# /app/lib/applauncher.cfg, then sections "@@ env" (NAME=VALUE lines) and
+# "@@ FILE" (a file under /app/lib/, or at FILE when it starts with '/').
 CONFIGS = {
-    "hello": open(os.path.join(HERE, "..", "samples", "hello", "applauncher.cfg"), "rb").read(),
-    "relative_crlf": b"runtime=rt/librt.so\narg=$APPDIR/x\r\nenv=A=$APPDIR$APPDIR\n# c\n\n"
+    "hello": open(os.path.join(HERE, "..", "samples", "hello", "applauncher.cfg"), "rb").read()
+             + b"@@ env\nHOME=/home/u\nHELLO_OPTIONS=--exit 3 'Mary Ann'\n"
+             b"@@ /home/u/.config/hello/applauncher.cfg\narg=--from-user\nenv=HELLO_GREETING=Hi\n",
+    "relative_crlf": b"runtime=rt.so\narg=$APPDIR/x\r\nenv=A=$APPDIR${APPDIR}\n# c\n\n"
                      b"  arg =  spaced \n",
-    "bad_env": b"runtime=/rt.so\nenv==x\n",
+    "bad_env": b"runtime=/rt.so\nenv==x\nenv= PYTHONPATH=x\n",
     "unknown_key": b"runtime=/rt.so\nunknown=1\n",
+    "expansion": b"\xef\xbb\xbfruntime=${RT:-/rt.so}\narg=${UNSET:-${EMPTY:-${HOME}/deep}}\n"
+                 b"arg=$$HOME $CONFIGDIR ${CONFIGDIR}\nenv=V=${TRICKY}\n"
+                 b"@@ env\nHOME=/home/u\nEMPTY=\nTRICKY=a$b ${HOME} 'q\" =\\nz\n",
+    "args_words": b"runtime=/rt.so\nargs=${OPTS} \"a \\\"b\\\\\" 'c d' e\\f\n"
+                  b"@@ env\nOPTS=--name 'Mary Ann' -Dx=\"a b\" *.txt\n",
+    "args_open_quote": b"runtime=/rt.so\nargs=${Q}\n@@ env\nQ=it's\n",
+    "includes": b"runtime=rt.so\nenv=A=1\ninclude=applauncher.d/*.cfg\n"
+                b"include-optional=${XDG_CONFIG_HOME:-${HOME}/.config}/app.cfg\n"
+                b"@@ applauncher.d/10-a.cfg\narg=a\nenv=A=2\ninclude=sub/x.cfg\n"
+                b"@@ applauncher.d/20-b.cfg\narg=b\ninclude-optional=missing/*\n"
+                b"@@ applauncher.d/sub/x.cfg\narg=x $CONFIGDIR\n"
+                b"@@ env\nHOME=/h*\n@@ /h*/.config/app.cfg\nenv=A=user\n",
+    "include_cycle": b"runtime=/rt.so\ninclude=a.cfg\n@@ a.cfg\ninclude=$CONFIGDIR/applauncher.cfg\n",
 }
 
 

@@ -12,20 +12,29 @@
 
 #include "launch_block.h"
 #include "launch_config.h"
+#include "memory_config_source.h"
 
 namespace {
 
 using Strings = std::vector<std::string>;
+using Files = std::map<std::string, std::string>;
 
+const std::string mainFile = "/opt/app/lib/applauncher.cfg";
+
+// The configuration `memory` holds, loaded from mainFile.
 struct Parsed {
+    MemoryConfig memory;
     bool ok = false;
     LaunchConfig config{};
     ConfigError error{};
 
-    Parsed(const std::string &text, const char *configDir = "/opt/app/lib",
-           const char *appDir = "/opt/app") {
-        ok = parseLaunchConfig(text.data(), text.size(), configDir, appDir, &config, &error);
+    explicit Parsed(MemoryConfig setup, uint64_t reservedBytes = 0) : memory(std::move(setup)) {
+        ConfigSource source = memory.source();
+        ok = loadLaunchConfig(&source, mainFile.c_str(), "/opt/app", reservedBytes, &config,
+                              &error);
     }
+    explicit Parsed(const std::string &text, Files env = {})
+        : Parsed(MemoryConfig{{{mainFile, text}}, std::move(env)}) {}
     ~Parsed() { freeLaunchConfig(&config); }
     Parsed(const Parsed &) = delete;
     Parsed &operator=(const Parsed &) = delete;
@@ -38,20 +47,27 @@ struct Parsed {
         }
         return pairs;
     }
+    // "file:line: reason", or "file: reason" for line 0; checks that a
+    // refused configuration is left empty.
+    std::string refusal() const {
+        EXPECT_FALSE(ok);
+        EXPECT_EQ(config.runtime, nullptr);
+        EXPECT_EQ(config.argCount + config.envCount, 0);
+        std::string where = error.file;
+        if (error.line > 0) {
+            where += ":" + std::to_string(error.line);
+        }
+        return where + ": " + error.reason;
+    }
 };
 
-// The line and reason a configuration text is refused with.
-std::string refusal(const std::string &text) {
-    Parsed parsed(text);
-    EXPECT_FALSE(parsed.ok) << text;
-    EXPECT_EQ(parsed.config.runtime, nullptr);
-    EXPECT_EQ(parsed.config.argCount, 0);
-    return std::to_string(parsed.error.line) + ": " + parsed.error.reason;
+std::string refusal(const std::string &text, Files env = {}) {
+    return Parsed(text, std::move(env)).refusal();
 }
 
-TEST(LaunchConfig, ReadsKeysInOrderSkippingCommentsAndBlankLines) {
+TEST(LaunchConfig, ReadsKeysInOrderSkippingCommentsBlankLinesAndAByteOrderMark) {
     Parsed parsed(
-        "# comment\n"
+        "\xEF\xBB\xBF# comment\n"
         "\n"
         "   \t\n"
         "runtime=/usr/lib/rt.so\n"
@@ -61,24 +77,182 @@ TEST(LaunchConfig, ReadsKeysInOrderSkippingCommentsAndBlankLines) {
         "arg=\n"
         "env=MODE=fast=yes\n"
         "env=EMPTY=\r\n"
+        "env=MODE=slow\n"
         "arg=last");
     ASSERT_TRUE(parsed.ok) << parsed.error.reason;
     EXPECT_STREQ(parsed.config.runtime, "/usr/lib/rt.so");
     EXPECT_EQ(parsed.args(), (Strings{"first", "second one ", "", "last"}));
-    EXPECT_EQ(parsed.env(), (Strings{"MODE=fast=yes", "EMPTY="}));
+    EXPECT_EQ(parsed.env(), (Strings{"MODE=slow", "EMPTY="}));
 }
 
-TEST(LaunchConfig, ExpandsAppDirEverywhereAndAnchorsARelativeRuntime) {
-    Parsed relative("runtime=rt/librt.so\narg=$APPDIR/x:$APPDIR\nenv=HOME_$APPDIR=$APPDIR$APPDIR");
-    ASSERT_TRUE(relative.ok);
-    EXPECT_STREQ(relative.config.runtime, "/opt/app/lib/rt/librt.so");
-    EXPECT_EQ(relative.args(), (Strings{"/opt/app/x:/opt/app"}));
-    EXPECT_EQ(relative.env(), (Strings{"HOME_$APPDIR=/opt/app/opt/app"}));
+TEST(LaunchConfig, ExpandsVariablesAndDefaultsOnceLeavingValuesVerbatim) {
+    const std::string tricky = "a$b ${HOME} 'q\" =\nz\\";
+    Parsed parsed(
+        "runtime=rt/librt.so\n"
+        "arg=${HOME}/x\n"
+        "arg=[${UNSET}]\n"
+        "arg=${UNSET:-default} ${EMPTY:-default} ${HOME:-default}\n"
+        "arg=${UNSET:-${EMPTY:-${HOME}/deep}}\n"
+        "arg=${TRICKY}\n"
+        "arg=${UNSET:-${TRICKY}}\n"
+        "arg=$APPDIR:${APPDIR}/x:$CONFIGDIR:${CONFIGDIR:-none}\n"
+        "arg=$$HOME $${HOME} $$$$\n"
+        "env=VERBATIM=${TRICKY}\n",
+        {{"HOME", "/home/u"}, {"EMPTY", ""}, {"TRICKY", tricky}, {"APPDIR", "/elsewhere"}});
+    ASSERT_TRUE(parsed.ok) << parsed.error.reason;
+    EXPECT_STREQ(parsed.config.runtime, "/opt/app/lib/rt/librt.so");
+    EXPECT_EQ(parsed.args(),
+              (Strings{"/home/u/x", "[]", "default default /home/u", "/home/u/deep", tricky, tricky,
+                       "/opt/app:/opt/app/x:/opt/app/lib:/opt/app/lib", "$HOME ${HOME} $$"}));
+    EXPECT_EQ(parsed.env(), (Strings{"VERBATIM=" + tricky}));
 
-    Parsed fromAppDir("runtime=$APPDIR/lib/librt.so\narg=$APPDI\narg=$$APPDIRR");
-    ASSERT_TRUE(fromAppDir.ok);
-    EXPECT_STREQ(fromAppDir.config.runtime, "/opt/app/lib/librt.so");
-    EXPECT_EQ(fromAppDir.args(), (Strings{"$APPDI", "$/opt/appR"}));
+    std::string nested = "runtime=/rt.so\narg=";
+    for (int i = 0; i < 32; i++) {
+        nested += "${U:-";
+    }
+    EXPECT_TRUE(Parsed(nested + "in" + std::string(32, '}')).ok);
+    EXPECT_EQ(refusal(nested + "${U:-in" + std::string(33, '}')),
+              mainFile + ":2: defaults nested deeper than 32");
+}
+
+TEST(LaunchConfig, RefusesMalformedDollarFormsNamingTheLine) {
+    for (const auto &[value, reason] : std::vector<std::pair<std::string, std::string>>{
+             {"${", "unterminated \"${\""},
+             {"${UNSET:-abc", "unterminated \"${\""},
+             {"${}", "\"${\" must be followed by a variable name"},
+             {"${1A}", "\"${\" must be followed by a variable name"},
+             {"${A-b}", "\"${A-\" is not ${NAME} or ${NAME:-WORD}"},
+             {"$BOGUS/x", "unknown \"$BOGUS\" (a variable is written ${BOGUS})"},
+             {"$APPDIRX", "unknown \"$APPDIRX\" (a variable is written ${APPDIRX})"},
+             {"${HOME:-$BOGUS}", "unknown \"$BOGUS\" (a variable is written ${BOGUS})"},
+             {"cost: 5$", "\"$\" must start $NAME, ${NAME} or $$"},
+         }) {
+        EXPECT_EQ(refusal("runtime=/rt.so\narg=" + value + "\n", {{"HOME", "/h"}}),
+                  mainFile + ":2: " + reason)
+            << value;
+    }
+}
+
+TEST(LaunchConfig, ArgsSplitsWordsAtBlanksWithQuotesAndNothingElse) {
+    Parsed parsed(
+        "runtime=/rt.so\n"
+        "arg=first\n"
+        "args=${OPTS}\n"
+        "args=  a\tb  \n"
+        "args=\"\" ''\n"
+        "args=\"a\\\"b\\\\c\\d\" 'x\\y' back\\slash\n"
+        "args=a\"b c\"d'e f'\n"
+        "args=${UNSET}\n"
+        "arg=last\n",
+        {{"OPTS", "--name 'Mary Ann' -Dx=\"a b\" *.txt $HOME ${HOME}"}});
+    ASSERT_TRUE(parsed.ok) << parsed.error.reason;
+    EXPECT_EQ(parsed.args(),
+              (Strings{"first", "--name", "Mary Ann", "-Dx=a b", "*.txt", "$HOME", "${HOME}", "a",
+                       "b", "", "", "a\"b\\c\\d", "x\\y", "back\\slash", "ab cde f", "last"}));
+
+    EXPECT_EQ(refusal("runtime=/rt.so\nargs='abc\n"), mainFile + ":2: unterminated \"'\" in args=");
+    EXPECT_EQ(refusal("runtime=/rt.so\nargs=\"a\\\"\n"), mainFile + ":2: unterminated '\"' in args=");
+    EXPECT_EQ(refusal("runtime=/rt.so\n\nargs=${Q}\n", {{"Q", "it's"}}),
+              mainFile + ":3: unterminated \"'\" in args=");
+}
+
+TEST(LaunchConfig, IncludesReadFilesInSortedOrderFromTheIncludingFilesDirectory) {
+    MemoryConfig memory{{
+        {mainFile,
+         "runtime=rt.so\nenv=A=main\nenv=B=main\narg=main1\ninclude=applauncher.d/*.cfg\n"
+         "arg=main2\ninclude-optional=${XDG_CONFIG_HOME:-${HOME}/.config}/hello/app.cfg\n"},
+        {"/opt/app/lib/applauncher.d/20-b.cfg", "env=A=b\narg=b\ninclude=../extra/x.cfg\n"},
+        {"/opt/app/lib/applauncher.d/10-a.cfg", "\xEF\xBB\xBF" "arg=a\nenv=C=$CONFIGDIR\n"},
+        {"/opt/app/lib/applauncher.d/.hidden.cfg", "arg=hidden\n"},
+        {"/opt/app/lib/applauncher.d/notes.txt", "arg=notes\n"},
+        {"/opt/app/lib/applauncher.d/../extra/x.cfg", "arg=x\n"},
+        {"/home/u*/.config/hello/app.cfg", "arg=user\nenv=B=user\n"},
+        {"/home/uX/.config/hello/app.cfg", "arg=not the user's\n"},
+    }};
+    memory.env = {{"HOME", "/home/u*"}};
+    Parsed parsed(memory);
+    ASSERT_TRUE(parsed.ok) << parsed.error.file << ":" << parsed.error.line << ": "
+                           << parsed.error.reason;
+    EXPECT_EQ(parsed.args(), (Strings{"main1", "a", "b", "x", "main2", "user"}));
+    EXPECT_EQ(parsed.env(), (Strings{"A=b", "B=user", "C=/opt/app/lib/applauncher.d"}));
+    EXPECT_EQ(parsed.memory.trace,
+              (Strings{"read " + mainFile, "read /opt/app/lib/applauncher.d/10-a.cfg",
+                       "read /opt/app/lib/applauncher.d/20-b.cfg",
+                       "read /opt/app/lib/applauncher.d/../extra/x.cfg",
+                       "read /home/u*/.config/hello/app.cfg"}));
+
+    memory.env = {{"XDG_CONFIG_HOME", "/nowhere"}};
+    Parsed withoutUserFile(memory);
+    ASSERT_TRUE(withoutUserFile.ok);
+    EXPECT_EQ(withoutUserFile.args(), (Strings{"main1", "a", "b", "x", "main2"}));
+    EXPECT_EQ(withoutUserFile.memory.trace.back(), "no match /nowhere/hello/app.cfg");
+}
+
+TEST(LaunchConfig, IncludeFaultsNameTheFileAndLine) {
+    const std::string dir = "/opt/app/lib/";
+    auto refused = [](Files files) { return Parsed(MemoryConfig{std::move(files)}).refusal(); };
+    EXPECT_EQ(refused({{mainFile, "runtime=/rt.so\ninclude=d/*.cfg\n"}, {dir + "d/x.txt", ""}}),
+              mainFile + ":2: include= matched nothing: " + dir + "d/*.cfg");
+    EXPECT_EQ(refused({{mainFile, "include=a.cfg\n"}, {dir + "a.cfg", "runtime=/rt.so\n\nbogus=1\n"}}),
+              dir + "a.cfg:3: unknown key \"bogus\"");
+    EXPECT_EQ(refused({{mainFile, "runtime=/rt.so\ninclude=a.cfg\n"},
+                       {dir + "a.cfg", "include=$CONFIGDIR/applauncher.cfg\n"}}),
+              dir + "a.cfg:1: include cycle: " + mainFile + " is already being read");
+    EXPECT_EQ(refused({{mainFile, "runtime=/rt.so\ninclude=a.cfg\n"}, {dir + "a.cfg", "runtime=/rt.so\n"}}),
+              dir + "a.cfg:1: runtime= given twice (first in " + mainFile + ":1)");
+    EXPECT_EQ(refused({{mainFile, "include-optional=a.cfg \n"}}),
+              mainFile + ":1: include-optional= path ends with a blank");
+
+    // Sixteen levels of includes are read, a seventeenth is refused.
+    Files chain{{mainFile, "runtime=/rt.so\ninclude=c1.cfg\n"}};
+    for (int level = 1; level <= 16; level++) {
+        chain[dir + "c" + std::to_string(level) + ".cfg"] =
+            "arg=" + std::to_string(level) + "\ninclude-optional=c" + std::to_string(level + 1) + ".cfg\n";
+    }
+    Parsed sixteen(MemoryConfig{chain});
+    ASSERT_TRUE(sixteen.ok) << sixteen.error.reason;
+    EXPECT_EQ(sixteen.config.argCount, 16);
+    chain[dir + "c17.cfg"] = "arg=17\n";
+    EXPECT_EQ(refused(chain), dir + "c16.cfg:2: includes nested deeper than 16");
+
+    Files many{{mainFile, "runtime=/rt.so\ninclude=d/*\n"}};
+    for (int i = 0; i < 1024; i++) {
+        many[dir + "d/" + std::to_string(i)] = "";
+    }
+    EXPECT_EQ(refused(many), mainFile + ":2: more than 1024 configuration files");
+}
+
+TEST(LaunchConfig, RefusesMalformedTextAndPackagersSlipsNamingTheLine) {
+    EXPECT_EQ(refusal("runtime=/rt.so\n\nbogus=1\n"), mainFile + ":3: unknown key \"bogus\"");
+    EXPECT_EQ(refusal("runtime=/rt.so\njust words\n"), mainFile + ":2: line has no '='");
+    EXPECT_EQ(refusal("# only a comment\n"), mainFile + ": no runtime= line");
+    EXPECT_EQ(refusal(""), mainFile + ": no runtime= line");
+    EXPECT_EQ(refusal("runtime=/a.so\nruntime=/b.so\n"),
+              mainFile + ":2: runtime= given twice (first in " + mainFile + ":1)");
+    EXPECT_EQ(refusal("runtime=\n"), mainFile + ":1: runtime= is empty");
+    EXPECT_EQ(refusal("runtime=${UNSET}\n"), mainFile + ":1: runtime= expands to an empty path");
+    EXPECT_EQ(refusal("runtime=/rt.so \n"), mainFile + ":1: runtime= path ends with a blank");
+    EXPECT_EQ(refusal("runtime=\t/rt.so\n"), mainFile + ":1: runtime= path starts with a blank");
+    EXPECT_EQ(refusal("runtime=/rt.so\nenv=NOVALUE\n"), mainFile + ":2: env= needs NAME=VALUE");
+    EXPECT_EQ(refusal("runtime=/rt.so\nenv==x\n"), mainFile + ":2: env= needs NAME=VALUE");
+    for (const char *name : {" PYTHONPATH", "1X", "A-B", "A.B", "$APPDIR"}) {
+        EXPECT_EQ(refusal("runtime=/rt.so\nenv=" + std::string(name) + "=x\n"),
+                  mainFile + ":2: env= name \"" + name +
+                      "\" is not a variable name (letters, digits and _, not starting with a digit)");
+    }
+    EXPECT_EQ(refusal(std::string("runtime=/rt.so\narg=a\0b\n", 22)),
+              mainFile + ":2: line holds a NUL byte");
+    EXPECT_EQ(refusal("Runtime=/rt.so\n"), mainFile + ":1: unknown key \"Runtime\"");
+    EXPECT_EQ(refusal("=value\n"), mainFile + ":1: unknown key \"\"");
+    EXPECT_EQ(refusal("runtime=/rt.so\n" + std::string(500, 'k') + "=1\n"),
+              mainFile + ":2: unknown key \"" + std::string(64, 'k') + "\"");
+
+    MemoryConfig missing{{{mainFile, "# the runtime\nruntime=$APPDIR/libnowhere.so\n"}}};
+    missing.anyRuntimeExists = false;
+    EXPECT_EQ(Parsed(missing).refusal(),
+              mainFile + ":2: /opt/app/libnowhere.so: No such file or directory");
+    missing.files["/opt/app/libnowhere.so"] = "";
+    EXPECT_TRUE(Parsed(missing).ok);
 }
 
 TEST(LaunchConfig, GrowsArraysForManyEntries) {
@@ -96,20 +270,20 @@ TEST(LaunchConfig, GrowsArraysForManyEntries) {
     EXPECT_STREQ(parsed.config.envValues[513], "513");
 }
 
-TEST(LaunchConfig, RefusesMalformedTextNamingTheLine) {
-    EXPECT_EQ(refusal("runtime=/rt.so\n\nbogus=1\n"), "3: unknown key \"bogus\"");
-    EXPECT_EQ(refusal("runtime=/rt.so\njust words\n"), "2: line has no '='");
-    EXPECT_EQ(refusal("# only a comment\n"), "0: no runtime= line");
-    EXPECT_EQ(refusal(""), "0: no runtime= line");
-    EXPECT_EQ(refusal("runtime=/a.so\nruntime=/b.so\n"), "2: runtime= given twice");
-    EXPECT_EQ(refusal("runtime=\n"), "1: runtime= is empty");
-    EXPECT_EQ(refusal("runtime=/rt.so\nenv=NOVALUE\n"), "2: env= needs NAME=VALUE");
-    EXPECT_EQ(refusal("runtime=/rt.so\nenv==x\n"), "2: env= needs NAME=VALUE");
-    EXPECT_EQ(refusal(std::string("runtime=/rt.so\narg=a\0b\n", 22)), "2: line holds a NUL byte");
-    EXPECT_EQ(refusal("Runtime=/rt.so\n"), "1: unknown key \"Runtime\"");
-    EXPECT_EQ(refusal("=value\n"), "1: unknown key \"\"");
-    EXPECT_EQ(refusal("runtime=/rt.so\n" + std::string(500, 'k') + "=1\n"),
-              "2: unknown key \"" + std::string(64, 'k') + "\"");
+TEST(LaunchConfig, ValuesThatExpandPastTheLaunchDataLimitAreRefused) {
+    // Reserve all but 200 bytes for the command line: the record and the
+    // null entry (48 bytes), the runtime path (7) and what the values add
+    // (a 100-byte argument takes 109) must fit in the rest.
+    const uint64_t reserved = INT32_MAX - 200;
+    Files big{{"BIG", std::string(200, 'x')}, {"FIT", std::string(100, 'x')}};
+    for (const char *line : {"arg=${BIG}", "args=${BIG}", "env=N=${BIG}", "arg=${FIT}\narg=${FIT}"}) {
+        Parsed parsed(MemoryConfig{{{mainFile, std::string("runtime=/rt.so\n") + line + "\n"}}, big},
+                      reserved);
+        EXPECT_FALSE(parsed.ok) << line;
+        EXPECT_NE(std::string(parsed.error.reason).find("2 GiB"), std::string::npos) << line;
+        EXPECT_GE(parsed.error.line, 2) << line;
+    }
+    EXPECT_TRUE(Parsed(MemoryConfig{{{mainFile, "runtime=/rt.so\narg=${FIT}\n"}}, big}, reserved).ok);
 }
 
 // Builds the block for `text` and the command line `argv`, checks it with
@@ -125,8 +299,10 @@ struct BuiltBlock {
             pointers.push_back(arg.data());
         }
         pointers.push_back(nullptr);
-        record = launchBlockFromConfigText(text.data(), text.size(), "/app/lib", "/app",
-                                           (int32_t)argv.size(), pointers.data(), &size, &error);
+        MemoryConfig memory{{{"/app/lib/applauncher.cfg", text}}};
+        ConfigSource source = memory.source();
+        record = launchBlockFromConfig(&source, "/app/lib/applauncher.cfg", "/app",
+                                       (int32_t)argv.size(), pointers.data(), &size, &error);
     }
     ~BuiltBlock() { free(record); }
     BuiltBlock(const BuiltBlock &) = delete;
@@ -139,28 +315,32 @@ struct BuiltBlock {
     Strings args() const { return Strings(record->args, record->args + record->argCount); }
 };
 
-TEST(LaunchBlock, PutsConfiguredArgumentsBeforeTheCommandLineAfterArgv0) {
+TEST(LaunchBlock, PutsConfiguredArgumentsBeforeTheCommandLineAndANullAfterTheLast) {
     BuiltBlock block("runtime=rt.so\narg=-m\narg=$APPDIR/main\nenv=A=1\nenv=B=$APPDIR",
                      {"/app/bin/app", "--verbose", "", "two words"});
     ASSERT_NE(block.record, nullptr) << block.error.reason;
     EXPECT_EQ(block.check(), nullptr);
     EXPECT_STREQ(block.record->runtimeLibPath, "/app/lib/rt.so");
     EXPECT_EQ(block.args(), (Strings{"-m", "/app/main", "--verbose", "", "two words"}));
+    EXPECT_EQ(block.record->args[5], nullptr);
     ASSERT_EQ(block.record->envCount, 2);
     EXPECT_STREQ(block.record->envNames[1], "B");
     EXPECT_STREQ(block.record->envValues[1], "/app");
-    // Record, five argument and four variable pointers, then the strings.
+    // Record, five argument pointers and the null, four variable pointers,
+    // then the strings.
     EXPECT_EQ((char *)block.record->args, (char *)block.record + 40);
-    EXPECT_EQ(block.record->runtimeLibPath, (char *)block.record + 40 + 9 * 8);
-    EXPECT_EQ(block.size, 40 + 9 * 8 + 15 + 3 + 10 + 10 + 1 + 10 + 2 + 2 + 2 + 5);
+    EXPECT_EQ((char *)block.record->envNames, (char *)block.record + 40 + 6 * 8);
+    EXPECT_EQ(block.record->runtimeLibPath, (char *)block.record + 40 + 10 * 8);
+    EXPECT_EQ(block.size, 40 + 10 * 8 + 15 + 3 + 10 + 10 + 1 + 10 + 2 + 2 + 2 + 5);
 }
 
 TEST(LaunchBlock, EmptyRecordStillPointsEveryFieldIntoTheBlock) {
     BuiltBlock block("runtime=/rt.so", {"app"});
     ASSERT_NE(block.record, nullptr);
     EXPECT_EQ(block.check(), nullptr);
-    EXPECT_EQ(block.size, 40 + 7);
+    EXPECT_EQ(block.size, 40 + 8 + 7);
     EXPECT_EQ(block.record->argCount, 0);
+    EXPECT_EQ(block.record->args[0], nullptr);
     EXPECT_EQ(block.record->envCount, 0);
     for (void *field : {(void *)block.record->args, (void *)block.record->envNames,
                         (void *)block.record->envValues}) {
@@ -170,7 +350,7 @@ TEST(LaunchBlock, EmptyRecordStillPointsEveryFieldIntoTheBlock) {
     }
 }
 
-TEST(LaunchBlock, SurvivesACopyAndRebaseToAnotherAddress) {
+TEST(LaunchBlock, SurvivesACopyAndRebaseToAnotherAddressWithItsNullEntry) {
     BuiltBlock block("runtime=/rt.so\narg=x\nenv=N=v", {"app", "y"});
     ASSERT_NE(block.record, nullptr);
     std::vector<uint64_t> copy((size_t)block.size / 8 + 1);
@@ -181,6 +361,7 @@ TEST(LaunchBlock, SurvivesACopyAndRebaseToAnotherAddress) {
     EXPECT_STREQ(moved->runtimeLibPath, "/rt.so");
     EXPECT_STREQ(moved->args[0], "x");
     EXPECT_STREQ(moved->args[1], "y");
+    EXPECT_EQ(moved->args[2], nullptr);
     EXPECT_STREQ(moved->envNames[0], "N");
     EXPECT_STREQ(moved->envValues[0], "v");
 }
@@ -190,12 +371,12 @@ TEST(LaunchBlock, RefusesBuffersTooSmallAndSizesPastTwoGigabytes) {
     ASSERT_TRUE(parsed.ok);
     char *argv[] = {(char *)"app", nullptr};
     int32_t size = launchBlockSize(&parsed.config, 1, argv);
-    ASSERT_EQ(size, 40 + 8 + 7 + 2);
+    ASSERT_EQ(size, 40 + 16 + 7 + 2);
     std::vector<uint64_t> buffer(16);
     EXPECT_EQ(fillLaunchBlock(&parsed.config, 1, argv, buffer.data(), size - 1), nullptr);
     EXPECT_EQ(fillLaunchBlock(&parsed.config, 1, argv, nullptr, size), nullptr);
     EXPECT_NE(fillLaunchBlock(&parsed.config, 1, argv, buffer.data(), size), nullptr);
-    EXPECT_EQ(launchBlockSize(&parsed.config, -5, argv), 40 + 8 + 7 + 2);
+    EXPECT_EQ(launchBlockSize(&parsed.config, -5, argv), 40 + 16 + 7 + 2);
 
     // 40 arguments of 64 MiB each add up to more than a 32-bit size holds.
     std::string huge(64u << 20, 'x');
