@@ -2,11 +2,13 @@
 // frame written into a pipe by another process, read, checked and rebased,
 // for blocks of 1, 16 and 64 MiB; against a raw copy of the same bytes
 // through the same kind of pipe into a fresh buffer.
-#define main launcherMain
-#include "../launcher/main.cpp"
-#undef main
+#include "../launcher/record_handoff.h"
 
 #include <malloc.h>
+#include <stdlib.h>
+#include <string.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include "bench_report.h"
 

@@ -11,12 +11,12 @@
 // accept that block, and every string in it must read back as the
 // parser's result says. CONFIG_FUZZ_VERBOSE=1 prints what became of each
 // input.
-#define main launcherMain
-#include "../launcher/main.cpp"
-#undef main
+#include "../launcher/record_handoff.h"
 
 #include <ctype.h>
 #include <stdio.h>
+#include <stdlib.h>
+#include <string.h>
 
 #include <set>
 #include <string>

@@ -2,11 +2,11 @@
 // of the block's address in the child (native byte order), then the block.
 // The block is checked; a block the check accepts is rebased and every
 // string in it is read, as the runtime start would read them.
-#define main launcherMain
-#include "../launcher/main.cpp"
-#undef main
+#include "../launcher/record_handoff.h"
 
 #include <stdio.h>
+#include <stdlib.h>
+#include <string.h>
 
 #include <vector>
 

@@ -1,9 +1,7 @@
 // The reference auxiliary library's configuration parser and block layout.
 // Blocks are checked with the launcher's own received-record check, so the
 // library and the launcher agree on what a sound block is.
-#define main launcherMain
-#include "../launcher/main.cpp"
-#undef main
+#include "../launcher/record_handoff.h"
 
 #include <string>
 #include <vector>
