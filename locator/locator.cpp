@@ -362,12 +362,10 @@ static char *fallbackLibPath(char *exePath) {
     return path;
 }
 
-char *getKivLauncherLibPath() {
-    distrustTheCaller();
-    char *exePath = getModulePath();
-    if (exePath == nullptr) {
-        return nullptr;
-    }
+// Where the library for the executable at `exePath` lies, as
+// getKivLauncherLibPath tells it; takes `exePath` (heap text) over and
+// frees it, changed in place on the way.
+static char *locateLauncherLib(char *exePath) {
     char *result = nullptr;
     bool owned = false;
     PackageDesc *desc = (PackageDesc *)malloc(sizeof *desc);
@@ -389,4 +387,22 @@ char *getKivLauncherLibPath() {
     }
     free(exePath);
     return result;
+}
+
+char *getKivLauncherLibPath() {
+    distrustTheCaller();
+    char *exePath = getModulePath();
+    if (exePath == nullptr) {
+        return nullptr;
+    }
+    return locateLauncherLib(exePath);
+}
+
+char *getKivLauncherLibPathOf(const char *exePath) {
+    char *copy = strdup(exePath);
+    if (copy == nullptr) {
+        kivLauncherLog("%s", strerror(errno));
+        return nullptr;
+    }
+    return locateLauncherLib(copy);
 }
