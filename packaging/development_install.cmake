@@ -35,18 +35,32 @@ foreach(runtime python jvm)
   endif()
 endforeach()
 
-install(TARGETS applauncher_interface applauncher applauncher_aux ${applauncher_runtime_targets}
+install(TARGETS applauncher_interface applauncher applauncher_aux
   EXPORT applauncherTargets
   RUNTIME DESTINATION ${CMAKE_INSTALL_LIBEXECDIR}/applauncher COMPONENT development
   LIBRARY DESTINATION ${CMAKE_INSTALL_LIBDIR}/applauncher COMPONENT development)
+# Each runtime library in an export of its own, which the package
+# configuration reads only where the library is installed: a distribution
+# may ship each runtime library in a package of its own, apart from the
+# development files.
+foreach(runtime_target IN LISTS applauncher_runtime_targets)
+  get_target_property(runtime_name ${runtime_target} EXPORT_NAME)
+  install(TARGETS ${runtime_target} EXPORT applauncher_${runtime_name}_targets
+    LIBRARY DESTINATION ${CMAKE_INSTALL_LIBDIR}/applauncher COMPONENT development)
+  install(EXPORT applauncher_${runtime_name}_targets NAMESPACE applauncher::
+    FILE applauncher-${runtime_name}-targets.cmake
+    DESTINATION ${applauncher_cmake_dir} COMPONENT development)
+endforeach()
 install(FILES ${PROJECT_SOURCE_DIR}/launcher/kivlauncher_api.h
   DESTINATION ${CMAKE_INSTALL_INCLUDEDIR}/applauncher COMPONENT development)
 install(EXPORT applauncherTargets NAMESPACE applauncher::
   DESTINATION ${applauncher_cmake_dir} COMPONENT development)
 
+set(applauncher_runtime_dir ${CMAKE_INSTALL_LIBDIR}/applauncher)
 configure_package_config_file(${CMAKE_CURRENT_LIST_DIR}/applauncherConfig.cmake.in
   ${CMAKE_BINARY_DIR}/packaging/applauncherConfig.cmake
-  INSTALL_DESTINATION ${applauncher_cmake_dir})
+  INSTALL_DESTINATION ${applauncher_cmake_dir}
+  PATH_VARS applauncher_runtime_dir)
 write_basic_package_version_file(${CMAKE_BINARY_DIR}/packaging/applauncherConfigVersion.cmake
   COMPATIBILITY SameMinorVersion)
 file(RELATIVE_PATH pkgconfig_to_prefix "/${CMAKE_INSTALL_LIBDIR}/pkgconfig" "/")
