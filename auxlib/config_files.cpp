@@ -6,6 +6,7 @@
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
+#include <sys/auxv.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -144,9 +145,12 @@ static bool isRegularFile(void *, const char *path, char *reason) {
            refuseWith(reason, "%s %s, not a regular file", path, kindOf(status.st_mode));
 }
 
-// ConfigSource.variable: the process environment.
+// ConfigSource.variable: the process environment. In secure mode (a
+// set-user-id launcher or one with file capabilities) the caller's
+// environment chooses nothing: every variable counts as unset, so that
+// only the configuration's own defaults apply.
 static const char *environmentVariable(void *, const char *name) {
-    return getenv(name);
+    return getauxval(AT_SECURE) != 0 ? NULL : getenv(name);
 }
 
 // ConfigSource.trace: one debug line in the launcher's "[pid]: " form.

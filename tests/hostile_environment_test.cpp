@@ -286,4 +286,38 @@ TEST(HostileEnvironment, APrivilegedLauncherAsksOnlyTheTrustedPackageManagers) {
     EXPECT_EQ(app.runAsNobody(), app.evilLib) << "the database is honoured without the capability";
 }
 
+TEST(HostileEnvironment, APrivilegedLauncherTakesNoConfigurationValueFromTheCaller) {
+    if (geteuid() != 0) {
+        GTEST_SKIP() << "needs root to give the launcher a file capability";
+    }
+    std::string setpriv = commandPath("setpriv");
+    if (setpriv.empty() || commandPath("setcap").empty()) {
+        GTEST_SKIP() << "needs setcap and setpriv (Debian: libcap2-bin, util-linux)";
+    }
+    PrivilegedTree app(setpriv);
+    app.tree.installLibrary(REFERENCE_AUX_LIBRARY, app.tree.libPath);
+    app.tree.installLibrary(CENSUS_RUNTIME_LIBRARY, app.tree.appDir + "/lib/libruntime.so");
+    std::ofstream(app.tree.appDir + "/lib/applauncher.cfg")
+        << "runtime=libruntime.so\narg=${APP_OPTION:-safe}\n"
+           "include-optional=${APP_CONFIG:-/nonexistent}/extra.cfg\n";
+    std::ofstream(app.tree.root + "/extra.cfg") << "arg=from-the-caller\n";
+    app.env["APP_OPTION"] = "-javaagent:evil.jar";
+    app.env["APP_CONFIG"] = app.tree.root;
+    auto options = [&app] {
+        app.runAsNobody();
+        return app.census("arg");
+    };
+    EXPECT_EQ(options(), (Strings{"-javaagent:evil.jar", "from-the-caller"}));
+    if (system(("setcap cap_net_bind_service=+ep '" + app.tree.exe + "' 2>/dev/null").c_str()) !=
+        0) {
+        GTEST_SKIP() << "this file system takes no file capabilities";
+    }
+    Strings privileged = options();
+    if (app.secureMode() != "1") {
+        GTEST_SKIP() << "file capabilities do not take effect here (no_new_privs or a "
+                        "restricted bounding set)";
+    }
+    EXPECT_EQ(privileged, Strings{"safe"});
+}
+
 }  // namespace

@@ -7,8 +7,9 @@ set_target_properties(census_runtime PROPERTIES C_STANDARD 11 C_EXTENSIONS OFF)
 add_executable(hostile_environment_test hostile_environment_test.cpp)
 target_compile_definitions(hostile_environment_test PRIVATE
   CENSUS_RUNTIME_LIBRARY="$<TARGET_FILE:census_runtime>"
+  REFERENCE_AUX_LIBRARY="$<TARGET_FILE:applauncher_aux>"
   EXEC_WITH="$<TARGET_FILE:exec_with>")
 target_link_libraries(hostile_environment_test PRIVATE launch_harness GTest::gtest
   GTest::gtest_main)
-add_dependencies(hostile_environment_test census_runtime exec_with)
+add_dependencies(hostile_environment_test census_runtime exec_with applauncher_aux)
 gtest_discover_tests(hostile_environment_test DISCOVERY_TIMEOUT 30 PROPERTIES LABELS hostile)

@@ -1,5 +1,6 @@
 /* Runtime library for the hostile-environment tests. Its "HUX_Launch"
  * records in $TEST_RECORDS/census, one line each: "secure=N" (AT_SECURE),
+ * "arg=TEXT" for each of its arguments,
  * "child=PID STATE" for every child of this process, as /proc shows them,
  * and "SigBlk=MASK", "SigIgn=MASK" and "SigPnd=MASK" as /proc/self/status
  * gives them; then it
@@ -63,7 +64,7 @@ static void recordSignals(FILE *out) {
 int32_t HUX_Launch(int32_t argCount, char **args, uint64_t w3, uint64_t w4, uint64_t w5,
                    uint64_t w6, const char *t7, const char *t8, const char *t9, const char *t10,
                    uint64_t w11, uint64_t w12, uint64_t w13, uint64_t w14) {
-    (void)argCount, (void)args, (void)w3, (void)w4, (void)w5, (void)w6, (void)t7, (void)t8;
+    (void)w3, (void)w4, (void)w5, (void)w6, (void)t7, (void)t8;
     (void)t9, (void)t10, (void)w11, (void)w12, (void)w13, (void)w14;
     const char *records = getenv("TEST_RECORDS");
     char path[4096];
@@ -71,6 +72,9 @@ int32_t HUX_Launch(int32_t argCount, char **args, uint64_t w3, uint64_t w4, uint
     FILE *out = fopen(path, "we");
     if (out != NULL) {
         fprintf(out, "secure=%lu\n", getauxval(AT_SECURE));
+        for (int32_t i = 0; i < argCount; i++) {
+            fprintf(out, "arg=%s\n", args[i]);
+        }
         recordChildren(out);
         recordSignals(out);
         fclose(out);
