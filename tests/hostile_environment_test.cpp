@@ -222,6 +222,13 @@ struct PrivilegedTree : CensusTree {
         return recordedValue(tree, "aux", "library");
     }
 
+    // Gives the launcher copy a file capability; false when the file
+    // system takes none.
+    bool giveCapability() const {
+        return system(("setcap cap_net_bind_service=+ep '" + tree.exe + "' 2>/dev/null").c_str()) ==
+               0;
+    }
+
     std::string secureMode() const {
         Strings secure = census("secure");
         return secure.empty() ? "?" : secure[0];
@@ -242,13 +249,24 @@ std::string commandPath(const std::string &name) {
     return path.substr(0, path.find('\n'));
 }
 
-TEST(HostileEnvironment, APrivilegedLauncherAsksOnlyTheTrustedPackageManagers) {
+// Why a privileged start cannot be tried here ("" when it can); stores
+// where setpriv is.
+std::string privilegedStartUnavailable(std::string *setpriv) {
     if (geteuid() != 0) {
-        GTEST_SKIP() << "needs root to give the launcher a file capability";
+        return "needs root to give the launcher a file capability";
     }
-    std::string setpriv = commandPath("setpriv");
-    if (setpriv.empty() || commandPath("setcap").empty()) {
-        GTEST_SKIP() << "needs setcap and setpriv (Debian: libcap2-bin, util-linux)";
+    *setpriv = commandPath("setpriv");
+    if (setpriv->empty() || commandPath("setcap").empty()) {
+        return "needs setcap and setpriv (Debian: libcap2-bin, util-linux)";
+    }
+    return "";
+}
+
+TEST(HostileEnvironment, APrivilegedLauncherAsksOnlyTheTrustedPackageManagers) {
+    std::string setpriv;
+    std::string unavailable = privilegedStartUnavailable(&setpriv);
+    if (!unavailable.empty()) {
+        GTEST_SKIP() << unavailable;
     }
     PrivilegedTree app(setpriv);
     app.installScript("rpm", "case \"$1\" in\n"
@@ -259,8 +277,7 @@ TEST(HostileEnvironment, APrivilegedLauncherAsksOnlyTheTrustedPackageManagers) {
     EXPECT_EQ(app.runAsNobody(), app.evilLib);
     EXPECT_EQ(app.secureMode(), "0");
 
-    if (system(("setcap cap_net_bind_service=+ep '" + app.tree.exe + "' 2>/dev/null").c_str()) !=
-        0) {
+    if (!app.giveCapability()) {
         GTEST_SKIP() << "this file system takes no file capabilities";
     }
     std::string loaded = app.runAsNobody();
@@ -287,12 +304,10 @@ TEST(HostileEnvironment, APrivilegedLauncherAsksOnlyTheTrustedPackageManagers) {
 }
 
 TEST(HostileEnvironment, APrivilegedLauncherTakesNoConfigurationValueFromTheCaller) {
-    if (geteuid() != 0) {
-        GTEST_SKIP() << "needs root to give the launcher a file capability";
-    }
-    std::string setpriv = commandPath("setpriv");
-    if (setpriv.empty() || commandPath("setcap").empty()) {
-        GTEST_SKIP() << "needs setcap and setpriv (Debian: libcap2-bin, util-linux)";
+    std::string setpriv;
+    std::string unavailable = privilegedStartUnavailable(&setpriv);
+    if (!unavailable.empty()) {
+        GTEST_SKIP() << unavailable;
     }
     PrivilegedTree app(setpriv);
     app.tree.installLibrary(REFERENCE_AUX_LIBRARY, app.tree.libPath);
@@ -308,8 +323,7 @@ TEST(HostileEnvironment, APrivilegedLauncherTakesNoConfigurationValueFromTheCall
         return app.census("arg");
     };
     EXPECT_EQ(options(), (Strings{"-javaagent:evil.jar", "from-the-caller"}));
-    if (system(("setcap cap_net_bind_service=+ep '" + app.tree.exe + "' 2>/dev/null").c_str()) !=
-        0) {
+    if (!app.giveCapability()) {
         GTEST_SKIP() << "this file system takes no file capabilities";
     }
     Strings privileged = options();
