@@ -18,6 +18,7 @@
 #include <gtest/gtest.h>
 
 #include "launch_harness.h"
+#include "secure_environment.h"
 
 using Strings = std::vector<std::string>;
 namespace fs = std::filesystem;
@@ -333,5 +334,60 @@ TEST(HostileEnvironment, APrivilegedLauncherTakesNoConfigurationValueFromTheCall
     }
     EXPECT_EQ(privileged, Strings{"safe"});
 }
+
+TEST(HostileEnvironment, OnlyDirectoriesThatOnlyRootCanChangeAreTrustedInSecureMode) {
+    EXPECT_TRUE(huxOnlyRootCanChange("/usr/lib"));
+    EXPECT_TRUE(huxOnlyRootCanChange("/"));
+    AppTree tree;
+    EXPECT_FALSE(huxOnlyRootCanChange(tree.root.c_str())) << "below the world-writable /tmp";
+    fs::create_directory_symlink("/usr/lib", tree.root + "/link");
+    EXPECT_TRUE(huxOnlyRootCanChange((tree.root + "/link").c_str())) << "the link's target counts";
+    EXPECT_FALSE(huxOnlyRootCanChange((tree.root + "/missing").c_str()));
+}
+
+#ifdef PYTHON_RUNTIME_LIBRARY
+TEST(HostileEnvironment, APrivilegedLauncherRunsTheInterpreterOnNothingTheCallerChose) {
+    std::string setpriv;
+    std::string unavailable = privilegedStartUnavailable(&setpriv);
+    if (!unavailable.empty()) {
+        GTEST_SKIP() << unavailable;
+    }
+    PrivilegedTree app(setpriv);
+    std::string lib = app.tree.appDir + "/lib";
+    app.tree.installLibrary(REFERENCE_AUX_LIBRARY, app.tree.libPath);
+    app.tree.installLibrary(PYTHON_RUNTIME_LIBRARY, lib + "/libhux_python.so");
+    std::ofstream(lib + "/applauncher.cfg") << "runtime=libhux_python.so\narg=$APPDIR/bin/app\n"
+                                               "arg=$APPDIR/main.py\n";
+    std::ofstream(app.tree.appDir + "/main.py")
+        << "import os, struct, sys\n"
+           "try:\n    import callers_module\n    found = 'imported'\nexcept ImportError:\n"
+           "    found = 'not found'\n"
+           "auxv = open('/proc/self/auxv', 'rb').read()\n"
+           "entries = dict(struct.iter_unpack('QQ', auxv))\n"
+           "with open(os.environ['TEST_RECORDS'] + '/census', 'w') as out:\n"
+           "    print('secure=' + str(entries.get(23, 0)), file=out)\n"
+           "    print('arg=' + found, file=out)\n"
+           "    print('arg=' + sys.prefix, file=out)\n";
+    std::string callers = app.tree.root + "/callers";
+    fs::create_directories(callers + "/site");
+    std::ofstream(callers + "/site/callers_module.py") << "\n";
+    fs::create_directories(callers + "/venv/bin");
+    fs::create_directories(callers + "/venv/lib/python3.11/site-packages");
+    std::ofstream(callers + "/venv/pyvenv.cfg") << "home = /usr/bin\n";
+    fs::create_symlink("/usr/bin/python3.11", callers + "/venv/bin/python3");
+    app.env["PYTHONPATH"] = callers + "/site";
+    app.env["HUX_PYTHON_VENV"] = callers + "/venv";
+    app.runAsNobody();
+    EXPECT_EQ(app.census("arg"), (Strings{"imported", callers + "/venv"}));
+    if (!app.giveCapability()) {
+        GTEST_SKIP() << "this file system takes no file capabilities";
+    }
+    app.runAsNobody();
+    if (app.secureMode() != "1") {
+        GTEST_SKIP() << "file capabilities do not take effect here";
+    }
+    EXPECT_EQ(app.census("arg"), (Strings{"not found", "/usr"}));
+}
+#endif
 
 }  // namespace

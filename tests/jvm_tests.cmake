@@ -29,8 +29,7 @@ add_jar(jvm_test_dep SOURCES java/jardep/Dep.java OUTPUT_NAME dep)
 add_jar(jvm_test_app SOURCES java/jarapp/Main.java INCLUDE_JARS jvm_test_dep
   MANIFEST java/jarapp/manifest.txt OUTPUT_NAME app)
 
-add_executable(jvm_runtime_test jvm_runtime_test.cpp
-  ${PROJECT_SOURCE_DIR}/runtimes/jvm/jvm_trace.c)
+add_executable(jvm_runtime_test jvm_runtime_test.cpp)
 target_include_directories(jvm_runtime_test PRIVATE ${PROJECT_SOURCE_DIR}/runtimes/jvm
   $<TARGET_PROPERTY:hux_jvm,INCLUDE_DIRECTORIES>)
 target_compile_definitions(jvm_runtime_test PRIVATE
@@ -40,7 +39,7 @@ target_compile_definitions(jvm_runtime_test PRIVATE
   PROBE_JAR="$<TARGET_PROPERTY:jvm_test_probe,JAR_FILE>"
   DEP_JAR="$<TARGET_PROPERTY:jvm_test_dep,JAR_FILE>"
   APP_JAR="$<TARGET_PROPERTY:jvm_test_app,JAR_FILE>")
-target_link_libraries(jvm_runtime_test PRIVATE launch_harness GTest::gtest GTest::gtest_main
+target_link_libraries(jvm_runtime_test PRIVATE hux_runtime_common launch_harness GTest::gtest GTest::gtest_main
   ${CMAKE_DL_LIBS})
 add_dependencies(jvm_runtime_test applauncher_aux hux_jvm jvm_test_probe jvm_test_dep
   jvm_test_app)

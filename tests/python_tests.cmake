@@ -27,7 +27,8 @@ gtest_discover_tests(python_runtime_test DISCOVERY_TIMEOUT 30
 
 add_executable(python_library_test python/runtime_library_test.cpp)
 target_compile_definitions(python_library_test PRIVATE ${pythonTestDefinitions})
-target_include_directories(python_library_test PRIVATE ${PROJECT_SOURCE_DIR}/runtimes/python)
+target_include_directories(python_library_test PRIVATE ${PROJECT_SOURCE_DIR}/runtimes/python
+  ${PROJECT_SOURCE_DIR}/runtimes/common)
 target_link_libraries(python_library_test PRIVATE GTest::gtest GTest::gtest_main ${CMAKE_DL_LIBS})
 add_dependencies(python_library_test hux_python hux_python_without_interpreter)
 gtest_discover_tests(python_library_test DISCOVERY_TIMEOUT 30 PROPERTIES LABELS unit)

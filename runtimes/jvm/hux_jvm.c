@@ -18,7 +18,8 @@
 #include "jvm_command.h"
 #include "jvm_locate.h"
 #include "jvm_program.h"
-#include "jvm_trace.h"
+#include "runtime_trace.h"
+#include "secure_environment.h"
 
 #define EXPORTED __attribute__((visibility("default")))
 
@@ -48,7 +49,7 @@ static size_t chooseStackSize(const JvmLibrary *library, size_t requested,
             size = (size_t)defaults.javaStackSize;
             *source = "the VM's default";
         }
-        jvmTrace("jvm: JNI_GetDefaultJavaVMInitArgs(1.1): %d, javaStackSize %d", (int)status,
+        huxTrace("jvm: JNI_GetDefaultJavaVMInitArgs(1.1): %d, javaStackSize %d", (int)status,
                  (int)defaults.javaStackSize);
     }
     if (size == 0) {
@@ -75,7 +76,7 @@ static void *runMainThread(void *data) {
     }
     for (int i = 0; i < command->vmOptionCount; i++) {
         options[i].optionString = command->vmOptions[i];
-        jvmTrace("jvm: option[%d]: [%s]", i, command->vmOptions[i]);
+        huxTrace("jvm: option[%d]: [%s]", i, command->vmOptions[i]);
     }
     JavaVMInitArgs initArgs = {0};
     initArgs.version = JNI_VERSION_1_8;
@@ -89,7 +90,7 @@ static void *runMainThread(void *data) {
         (void)fputs("Error: Could not create the Java Virtual Machine.\n"
                     "Error: A fatal exception has occurred. Program will exit.\n",
                     stderr);
-        jvmTrace("jvm: JNI_CreateJavaVM: %d", (int)created);
+        huxTrace("jvm: JNI_CreateJavaVM: %d", (int)created);
     } else {
         main->status = jvmRunProgram(vm, env, command);
     }
@@ -117,7 +118,7 @@ static int runOnMainThread(MainThread *main, size_t stackSize, const char *sourc
                       stackSize, strerror(failed));
         return 1;
     }
-    jvmTrace("jvm: main thread stack [%zu] from %s", stackSize, source);
+    huxTrace("jvm: main thread stack [%zu] from %s", stackSize, source);
     pthread_join(thread, NULL);
     return main->status;
 }
@@ -134,13 +135,13 @@ EXPORTED int32_t HUX_Launch(int32_t argCount, char **args, uint64_t w3, uint64_t
                             uint64_t w13, uint64_t w14) {
     (void)w3, (void)w4, (void)w5, (void)w6, (void)t7, (void)t8, (void)t9, (void)t10;
     (void)w11, (void)w12, (void)w13, (void)w14;
-    const char *environmentOptions = getenv("JDK_JAVA_OPTIONS");
+    const char *environmentOptions = huxCallerVariable("JDK_JAVA_OPTIONS");
     if (environmentOptions != NULL) {
         (void)fprintf(stderr, "NOTE: Picked up JDK_JAVA_OPTIONS: %s\n", environmentOptions);
     }
     JvmCommand command;
     char error[JVM_COMMAND_ERROR_SIZE];
-    if (!jvmParseCommand(argCount, args, environmentOptions, getenv("CLASSPATH"), &command,
+    if (!jvmParseCommand(argCount, args, environmentOptions, huxCallerVariable("CLASSPATH"), &command,
                          error)) {
         (void)fprintf(stderr, "%s\n", error);
         return 1;

@@ -14,7 +14,8 @@
 #include <string.h>
 #include <unistd.h>
 
-#include "jvm_trace.h"
+#include "runtime_trace.h"
+#include "secure_environment.h"
 
 #define EXPORTED __attribute__((visibility("default")))
 
@@ -239,14 +240,14 @@ static bool tryLoad(const char *path, const char *source, JvmLibrary *library, c
             reason += length + 2;
         }
         appendFormat(places, placesSize, " (%s)", reason);
-        jvmTrace("jvm: libjvm [%s] not loaded: %s", path, reason);
+        huxTrace("jvm: libjvm [%s] not loaded: %s", path, reason);
         return false;
     }
     if (snprintf(library->path, sizeof library->path, "%s", path) >= (int)sizeof library->path) {
         library->path[0] = '\0';
     }
     library->source = source;
-    jvmTrace("jvm: libjvm [%s] from %s", path, source);
+    huxTrace("jvm: libjvm [%s] from %s", path, source);
     return true;
 }
 
@@ -306,7 +307,7 @@ static bool loadLibraryFrom(const char *root, const char *javaHome, JvmLibrary *
 }
 
 bool jvmLoadLibrary(JvmLibrary *library, char problem[JVM_PROBLEM_SIZE]) {
-    return loadLibraryFrom(jdkRoot, getenv("JAVA_HOME"), library, problem);
+    return loadLibraryFrom(jdkRoot, huxTrustedDirectoryVariable("JAVA_HOME"), library, problem);
 }
 
 /* For diagnostic tools: without starting a VM, finds and loads libjvm.so

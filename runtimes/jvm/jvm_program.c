@@ -7,7 +7,7 @@
 #include <stdio.h>
 #include <string.h>
 
-#include "jvm_trace.h"
+#include "runtime_trace.h"
 
 /* The names of the main class: as given (for messages) and dotted. */
 typedef struct MainClassName {
@@ -359,7 +359,7 @@ static bool nameMainClass(JNIEnv *env, jstring encoding, const JvmCommand *comma
     }
     const char *dotted = (*env)->GetStringUTFChars(env, name->dotted, NULL);
     if (dotted != NULL) {
-        jvmTrace("jvm: main class [%s]", dotted);
+        huxTrace("jvm: main class [%s]", dotted);
         (*env)->ReleaseStringUTFChars(env, name->dotted, dotted);
     }
     (*env)->ExceptionClear(env);

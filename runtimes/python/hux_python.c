@@ -14,7 +14,8 @@
 #include <stdio.h>
 #include <string.h>
 
-#include "debug_trace.h"
+#include "runtime_trace.h"
+#include "secure_environment.h"
 #include "interpreter_choice.h"
 
 #define EXPORTED __attribute__((visibility("default")))
@@ -45,12 +46,15 @@ static const char *problemOf(const HuxInterpreter *chosen) {
  * that -X utf8, -E and -I decide how the arguments are decoded), then the
  * configuration takes the arguments and the executable, from which the
  * interpreter computes the rest of its path configuration (a pyvenv.cfg
- * beside or above it makes its directory's parent sys.prefix). Returns the
+ * beside or above it makes its directory's parent sys.prefix). In secure
+ * mode the interpreter runs isolated (-I): the caller's PYTHON* variables
+ * and user site directory choose nothing. Returns the
  * exit status; a failed initialisation is reported by the interpreter,
  * which then ends the process. */
 static int runInterpreter(int argCount, char **args, const char *executable) {
     PyPreConfig preconfig;
     PyPreConfig_InitPythonConfig(&preconfig);
+    preconfig.isolated = huxSecureMode();
     PyStatus status = Py_PreInitializeFromBytesArgs(&preconfig, argCount, args);
     if (PyStatus_Exception(status)) {
         if (PyStatus_IsExit(status)) {
@@ -60,6 +64,7 @@ static int runInterpreter(int argCount, char **args, const char *executable) {
     }
     PyConfig config;
     PyConfig_InitPythonConfig(&config);
+    config.isolated = huxSecureMode();
     status = PyConfig_SetBytesArgv(&config, argCount, args);
     if (!PyStatus_Exception(status)) {
         status = PyConfig_SetBytesString(&config, &config.executable, executable);

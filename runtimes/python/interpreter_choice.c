@@ -1,6 +1,8 @@
 #define _GNU_SOURCE
 #include "interpreter_choice.h"
 
+#include "secure_environment.h"
+
 #include <stdarg.h>
 #include <stdio.h>
 #include <stdlib.h>
@@ -90,7 +92,7 @@ int huxChooseInterpreter(HuxInterpreter *chosen) {
     chosen->executable = NULL;
     chosen->venv = NULL;
     chosen->problem = NULL;
-    const char *venv = getenv("HUX_PYTHON_VENV");
+    const char *venv = huxTrustedDirectoryVariable("HUX_PYTHON_VENV");
     if (venv != NULL && venv[0] != '\0') {
         return chooseVirtualEnvironment(chosen, venv);
     }

@@ -1,6 +1,6 @@
 // The CPython runtime library on its own: its HUX_Check export, loaded as
 // the diagnostic tool loads it, and its debug trace, compiled in here.
-#include "debug_trace.c"
+#include "runtime_trace.c"
 
 #include <dlfcn.h>
 #include <fcntl.h>

@@ -1,6 +1,6 @@
-/* The runtime library's debug trace, in the launcher's line form. */
-#ifndef JVM_TRACE_H
-#define JVM_TRACE_H
+/* The runtime libraries' debug trace, in the launcher's line form. */
+#ifndef RUNTIME_TRACE_H
+#define RUNTIME_TRACE_H
 
 #include <stdbool.h>
 
@@ -9,12 +9,12 @@ extern "C" {
 #endif
 
 /* True while SORVANTA_DEBUG is exactly "true"; read at every call. */
-bool jvmTraceEnabled(void);
+bool huxTraceEnabled(void);
 
 /* Writes "[pid]: message\n" to standard error in one write while
  * SORVANTA_DEBUG is exactly "true", otherwise nothing. A failed write is
  * ignored and never ends the process; errno is kept. */
-void jvmTrace(const char *format, ...) __attribute__((format(printf, 1, 2)));
+void huxTrace(const char *format, ...) __attribute__((format(printf, 1, 2)));
 
 #ifdef __cplusplus
 }

@@ -2,7 +2,7 @@
 #ifndef _GNU_SOURCE
 #define _GNU_SOURCE
 #endif
-#include "jvm_trace.h"
+#include "runtime_trace.h"
 
 #include <errno.h>
 #include <pthread.h>
@@ -14,7 +14,7 @@
 #include <time.h>
 #include <unistd.h>
 
-bool jvmTraceEnabled(void) {
+bool huxTraceEnabled(void) {
     const char *value = getenv("SORVANTA_DEBUG");
     return value != NULL && strcmp(value, "true") == 0;
 }
@@ -62,8 +62,8 @@ static void writeHoldingSignals(const char *line, size_t length) {
     pthread_sigmask(SIG_SETMASK, &saved, NULL);
 }
 
-void jvmTrace(const char *format, ...) {
-    if (!jvmTraceEnabled()) {
+void huxTrace(const char *format, ...) {
+    if (!huxTraceEnabled()) {
         return;
     }
     int savedErrno = errno;
