@@ -149,9 +149,10 @@ TEST(HostileInput, LongExecutablePathsWorkAndOnesPastTheLimitFailCleanly) {
         start = end + 1;
     }
     ASSERT_EQ(renameat(rootFd, "app", deepFd, "app"), 0);
-    // The harness adds the (too long) absolute path as the first argument.
-    LaunchResult cut = runLauncherUnder({EXEC_WITH, "--cd", chain + "/app/bin", "./applauncher"},
-                                        far.tree, {}, far.env);
+    Strings start{EXEC_WITH, "--cd", chain + "/app/bin"};
+    Strings launcher = launcherCommand("./applauncher");
+    start.insert(start.end(), launcher.begin(), launcher.end());
+    LaunchResult cut = runCommand(far.tree, start, far.env);
     EXPECT_EQ(renameat(deepFd, "app", rootFd, "app"), 0);
     close(deepFd);
     close(rootFd);

@@ -15,6 +15,11 @@
 
 namespace fs = std::filesystem;
 
+const char *testArtifact(const char *name, const char *built) {
+    const char *given = getenv(("APPLAUNCHER_TEST_" + std::string(name)).c_str());
+    return given != nullptr && *given != '\0' ? given : built;
+}
+
 AppTree::AppTree(const std::string &appName, bool withLibrary) {
     char pattern[] = "/tmp/applauncher-test-XXXXXX";
     root = mkdtemp(pattern);
@@ -54,10 +59,11 @@ std::map<std::string, std::string> baseEnvironment(const AppTree &tree) {
             {"SORVANTA_DEBUG", "true"}};
 }
 
-static std::vector<std::string> wrapperWords() {
+// The blank-separated words of environment variable `name`.
+static std::vector<std::string> wordsOf(const char *name) {
     std::vector<std::string> words;
-    const char *wrapper = getenv("APPLAUNCHER_TEST_WRAPPER");
-    std::istringstream in(wrapper != nullptr ? wrapper : "");
+    const char *value = getenv(name);
+    std::istringstream in(value != nullptr ? value : "");
     for (std::string word; in >> word;) {
         words.push_back(word);
     }
@@ -65,7 +71,17 @@ static std::vector<std::string> wrapperWords() {
 }
 
 bool launcherIsWrapped() {
-    return !wrapperWords().empty();
+    return !wordsOf("APPLAUNCHER_TEST_WRAPPER").empty() || launcherIsEmulated();
+}
+
+bool launcherIsEmulated() {
+    return !wordsOf("APPLAUNCHER_TEST_EMULATOR").empty();
+}
+
+std::vector<std::string> launcherCommand(const std::string &path) {
+    std::vector<std::string> words = wordsOf("APPLAUNCHER_TEST_EMULATOR");
+    words.push_back(path);
+    return words;
 }
 
 // Forks and runs `program` with `argvWords`, stdin on /dev/null, stdout
@@ -125,12 +141,12 @@ static LaunchResult runProgram(const AppTree &tree, const std::string &program,
 LaunchResult runLauncher(const AppTree &tree, const std::vector<std::string> &args,
                          const std::map<std::string, std::string> &env,
                          const std::string &argv0) {
-    std::vector<std::string> words = wrapperWords();
-    std::string program = words.empty() ? tree.exe : words[0];
-    if (words.empty()) {
-        words.push_back(argv0.empty() ? tree.exe : argv0);
-    } else {
-        words.push_back(tree.exe);
+    std::vector<std::string> words = wordsOf("APPLAUNCHER_TEST_WRAPPER");
+    std::vector<std::string> command = launcherCommand(tree.exe);
+    words.insert(words.end(), command.begin(), command.end());
+    std::string program = words[0];
+    if (words.size() == 1 && !argv0.empty()) {
+        words[0] = argv0;  // started directly, so argv[0] is the test's to choose
     }
     words.insert(words.end(), args.begin(), args.end());
     return runProgram(tree, program, words, env);
@@ -140,9 +156,82 @@ LaunchResult runLauncherUnder(const std::vector<std::string> &prefix, const AppT
                               const std::vector<std::string> &args,
                               const std::map<std::string, std::string> &env) {
     std::vector<std::string> words = prefix;
-    words.push_back(tree.exe);
+    std::vector<std::string> command = launcherCommand(tree.exe);
+    words.insert(words.end(), command.begin(), command.end());
     words.insert(words.end(), args.begin(), args.end());
     return runProgram(tree, words[0], words, env);
+}
+
+LaunchResult runCommand(const AppTree &tree, const std::vector<std::string> &words,
+                        const std::map<std::string, std::string> &env) {
+    return runProgram(tree, words.at(0), words, env);
+}
+
+// The words of the first of `attempts` ({label, word...}) under which
+// `suffix` followed by /bin/true runs in the tree, followed by `suffix`; its
+// label in `*chosen`. Empty when none does, with what each answered in
+// `*refusals`.
+static std::vector<std::string> firstThatRuns(const AppTree &tree,
+                                              const std::vector<std::vector<std::string>> &attempts,
+                                              const std::vector<std::string> &suffix,
+                                              std::string *chosen, std::string *refusals) {
+    refusals->clear();
+    for (const std::vector<std::string> &attempt : attempts) {
+        std::vector<std::string> words(attempt.begin() + 1, attempt.end());
+        words.insert(words.end(), suffix.begin(), suffix.end());
+        if (access(words[0].c_str(), X_OK) != 0) {
+            *refusals += (refusals->empty() ? "" : "; ") + attempt[0] + ": no " + words[0];
+            continue;
+        }
+        std::vector<std::string> probe = words;
+        probe.push_back("/bin/true");
+        LaunchResult tried = runProgram(tree, probe[0], probe, {{"PATH", "/usr/bin:/bin"}});
+        if (tried.exitCode == 0) {
+            *chosen = attempt[0];
+            return words;
+        }
+        std::string answer = tried.stderrText;
+        answer.erase(std::remove(answer.begin(), answer.end(), '\n'), answer.end());
+        *refusals += (refusals->empty() ? "" : "; ") + attempt[0] + ": " +
+                     (answer.empty() ? "exit " + std::to_string(tried.exitCode) : answer);
+    }
+    return {};
+}
+
+std::vector<std::string> privateMountNamespace(const AppTree &tree, const std::string &setup,
+                                               std::string *refusals) {
+    const std::string unshare = "/usr/bin/unshare";
+    std::string chosen;
+    return firstThatRuns(
+        tree,
+        {{"plain", unshare, "--mount", "--propagation", "unchanged"},
+         {"in a user namespace", unshare, "--user", "--map-root-user", "--mount", "--propagation",
+          "unchanged"}},
+        {"/bin/sh", "-c", setup + " && exec \"$0\" \"$@\""}, &chosen, refusals);
+}
+
+std::vector<std::string> containedPrefix(const AppTree &tree, int seconds, std::string *how) {
+    const std::string unshare = "/usr/bin/unshare";
+    const std::vector<std::string> pid = {"--pid", "--fork", "--kill-child"};
+    auto attempt = [&](const std::string &label, std::vector<std::string> options) {
+        std::vector<std::string> words{label, unshare};
+        words.insert(words.end(), options.begin(), options.end());
+        words.insert(words.end(), pid.begin(), pid.end());
+        return words;
+    };
+    std::string chosen;
+    std::string refusals;
+    std::vector<std::string> namespaced =
+        firstThatRuns(tree,
+                      {attempt("a process namespace with its own /proc", {"--mount-proc"}),
+                       attempt("the same in a user namespace",
+                               {"--user", "--map-current-user", "--mount-proc"}),
+                       attempt("a process namespace sharing /proc", {})},
+                      {}, &chosen, &refusals);
+    *how = namespaced.empty() ? "a time limit alone (" + refusals + ")" : chosen;
+    std::vector<std::string> words{"/usr/bin/timeout", "-k", "5", std::to_string(seconds)};
+    words.insert(words.end(), namespaced.begin(), namespaced.end());
+    return words;
 }
 
 std::string readFile(const std::string &path) {

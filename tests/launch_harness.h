@@ -9,6 +9,55 @@
 #include <string>
 #include <vector>
 
+// The path of a built artifact that the tests run or install: the value of
+// APPLAUNCHER_TEST_<name> when that is set (the same artifacts built for
+// another machine, started through APPLAUNCHER_TEST_EMULATOR), else
+// `built`, the path compiled in.
+const char *testArtifact(const char *name, const char *built);
+
+// Every artifact path compiled in is read through testArtifact from here
+// on, under its own name.
+#ifdef LAUNCHER_BINARY
+inline constexpr const char *launcherBinaryBuilt = LAUNCHER_BINARY;
+#undef LAUNCHER_BINARY
+#define LAUNCHER_BINARY testArtifact("LAUNCHER_BINARY", launcherBinaryBuilt)
+#endif
+#ifdef AUX_LIBRARY
+inline constexpr const char *auxLibraryBuilt = AUX_LIBRARY;
+#undef AUX_LIBRARY
+#define AUX_LIBRARY testArtifact("AUX_LIBRARY", auxLibraryBuilt)
+#endif
+#ifdef AUX_NO_CREATE_LIBRARY
+inline constexpr const char *auxNoCreateLibraryBuilt = AUX_NO_CREATE_LIBRARY;
+#undef AUX_NO_CREATE_LIBRARY
+#define AUX_NO_CREATE_LIBRARY testArtifact("AUX_NO_CREATE_LIBRARY", auxNoCreateLibraryBuilt)
+#endif
+#ifdef RUNTIME_LIBRARY
+inline constexpr const char *runtimeLibraryBuilt = RUNTIME_LIBRARY;
+#undef RUNTIME_LIBRARY
+#define RUNTIME_LIBRARY testArtifact("RUNTIME_LIBRARY", runtimeLibraryBuilt)
+#endif
+#ifdef NO_EXPORTS_LIBRARY
+inline constexpr const char *noExportsLibraryBuilt = NO_EXPORTS_LIBRARY;
+#undef NO_EXPORTS_LIBRARY
+#define NO_EXPORTS_LIBRARY testArtifact("NO_EXPORTS_LIBRARY", noExportsLibraryBuilt)
+#endif
+#ifdef REFERENCE_AUX_LIBRARY
+inline constexpr const char *referenceAuxLibraryBuilt = REFERENCE_AUX_LIBRARY;
+#undef REFERENCE_AUX_LIBRARY
+#define REFERENCE_AUX_LIBRARY testArtifact("REFERENCE_AUX_LIBRARY", referenceAuxLibraryBuilt)
+#endif
+#ifdef ALLOC_FAILURE_LAUNCHER
+inline constexpr const char *allocFailureLauncherBuilt = ALLOC_FAILURE_LAUNCHER;
+#undef ALLOC_FAILURE_LAUNCHER
+#define ALLOC_FAILURE_LAUNCHER testArtifact("ALLOC_FAILURE_LAUNCHER", allocFailureLauncherBuilt)
+#endif
+#ifdef INTERRUPTING_IO_LIBRARY
+inline constexpr const char *interruptingIoLibraryBuilt = INTERRUPTING_IO_LIBRARY;
+#undef INTERRUPTING_IO_LIBRARY
+#define INTERRUPTING_IO_LIBRARY testArtifact("INTERRUPTING_IO_LIBRARY", interruptingIoLibraryBuilt)
+#endif
+
 // A temporary directory holding <appName>/bin/applauncher,
 // <appName>/lib/libapplauncher.so (the auxiliary test double), fakebin/
 // (the only directory on the launcher's PATH) and records/. Removed with
@@ -50,22 +99,54 @@ struct DebugLine {
 // TEST_RECORDS, AUX_RUNTIME names the runtime double, debug output on.
 std::map<std::string, std::string> baseEnvironment(const AppTree &tree);
 
+// The words that start the launcher at `path`: the words of
+// APPLAUNCHER_TEST_EMULATOR (e.g. "qemu-aarch64 -L /usr/aarch64-linux-gnu",
+// for a launcher built for another machine) when set, then `path`.
+std::vector<std::string> launcherCommand(const std::string &path);
+
 // Runs the launcher with argv[0] = `argv0` (the executable's path when
 // empty) and `args` after it. APPLAUNCHER_TEST_WRAPPER, when set, is put
-// in front of the command line (for valgrind).
+// in front of the command line (for valgrind), before the emulator's words.
 LaunchResult runLauncher(const AppTree &tree, const std::vector<std::string> &args,
                          const std::map<std::string, std::string> &env,
                          const std::string &argv0 = "");
 
-// Runs `prefix` followed by the launcher's path and `args`, in place of the
-// wrapper, for tests that start the launcher through another command.
+// Runs `prefix` followed by the launcher's command (launcherCommand) and
+// `args`, in place of the wrapper, for tests that start the launcher
+// through another command.
 LaunchResult runLauncherUnder(const std::vector<std::string> &prefix, const AppTree &tree,
                               const std::vector<std::string> &args,
                               const std::map<std::string, std::string> &env);
 
-// Whether APPLAUNCHER_TEST_WRAPPER runs the launcher under another program,
-// which then gives it argv[0] itself.
+// Runs `words` (words[0] a path) as runLauncher runs the launcher: in the
+// tree's root, output captured, environment `env`.
+LaunchResult runCommand(const AppTree &tree, const std::vector<std::string> &words,
+                        const std::map<std::string, std::string> &env);
+
+// Whether the launcher runs under another program (the wrapper or the
+// emulator), which then gives it argv[0] itself.
 bool launcherIsWrapped();
+
+// Whether the launcher runs under APPLAUNCHER_TEST_EMULATOR.
+bool launcherIsEmulated();
+
+// The words of a command prefix that runs the rest of its command line in
+// a mount namespace of its own after the shell commands `setup` succeeded
+// there. Tried in turn, with `setup` run for real: a plain mount namespace
+// (needs CAP_SYS_ADMIN), then one inside a new user namespace (needs
+// unprivileged user namespaces, refused in a chroot). Mounts keep the
+// propagation they had, so `setup` makes private what it mounts on. Empty
+// when neither could be had, with what each attempt answered in `*refusals`.
+std::vector<std::string> privateMountNamespace(const AppTree &tree, const std::string &setup,
+                                               std::string *refusals);
+
+// The words of a command prefix that contains what it runs: a time limit of
+// `seconds` (killed 5 s later if it lingers), inside the first process
+// namespace that can be had here, ended with its first process: one with
+// its own /proc (needs CAP_SYS_ADMIN and a mount namespace), the same inside
+// a user namespace mapping the current user to itself, one that shares
+// /proc (a chroot), else none. `*how` says which, or why none.
+std::vector<std::string> containedPrefix(const AppTree &tree, int seconds, std::string *how);
 
 // The NUL-terminated entries of records/<file>; empty when it does not exist.
 std::vector<std::string> readRecords(const AppTree &tree, const std::string &file);

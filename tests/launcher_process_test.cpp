@@ -93,7 +93,7 @@ TEST(LauncherHandOff, EmptyRecordLogsOnlyTheLibraryAndCallsTheEntryWithNoArgumen
     LaunchResult run = runLauncher(tree, {"ignored"}, env);
     ASSERT_EQ(run.exitCode, 0);
     EXPECT_EQ(messagesOf(debugLines(run.stderrText), run.pid),
-              Strings{"hux lib: [" RUNTIME_LIBRARY "]"});
+              Strings{"hux lib: [" + std::string(RUNTIME_LIBRARY) + "]"});
     EXPECT_EQ(withPrefix(readRecords(tree, "runtime"), "arg"), Strings{"argc=0"});
 }
 
@@ -127,7 +127,7 @@ TEST(DebugTrace, BothProcessesWriteTheExactLinesUnderTheirOwnIds) {
                                             "popen: exit: 32512",
                                         }));
     EXPECT_EQ(messagesOf(lines, run.pid), (Strings{
-                                              "hux lib: [" RUNTIME_LIBRARY "]",
+                                              "hux lib: [" + std::string(RUNTIME_LIBRARY) + "]",
                                               "hux arg[0]: [--from-record]",
                                               "hux arg[1]: [-x]",
                                           }));

@@ -51,3 +51,18 @@ add_test(NAME installed_tree_test
   COMMAND ${CMAKE_CURRENT_SOURCE_DIR}/installed_tree_test.sh ${CMAKE_BINARY_DIR}
           $<TARGET_FILE:test_runtime>)
 set_tests_properties(installed_tree_test PROPERTIES LABELS install)
+
+# The project's own .deb and .rpm packages, built from the source tarball
+# that the `dist` target makes, checked with lintian, installed with the
+# real dpkg into a private database and used; skipped (77) with the reason
+# where dpkg-buildpackage, root and private mounts, or rpmbuild are missing.
+add_test(NAME source_tarball
+  COMMAND ${CMAKE_COMMAND} --build ${CMAKE_BINARY_DIR} --target dist)
+set_tests_properties(source_tarball PROPERTIES FIXTURES_SETUP source_tarball LABELS packaging)
+add_test(NAME distribution_packages
+  COMMAND ${CMAKE_CURRENT_SOURCE_DIR}/distribution_packages_test.sh
+          ${CMAKE_BINARY_DIR}/${PROJECT_NAME}-${PROJECT_VERSION}.tar.gz
+          $<TARGET_FILE:test_runtime>)
+set_tests_properties(distribution_packages PROPERTIES
+  FIXTURES_REQUIRED source_tarball SKIP_RETURN_CODE 77 TIMEOUT 1800 RUN_SERIAL TRUE
+  LABELS packaging)

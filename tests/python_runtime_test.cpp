@@ -89,11 +89,11 @@ struct PythonTree : ConfiguredTree {
 };
 
 // Runs the launcher with a time limit, in a private process namespace that
-// ends with it, so that whatever it starts ends too.
+// ends with it where the machine allows one, so that whatever it starts
+// ends too.
 LaunchResult runContained(const PythonTree &app, const Strings &args, const Environment &env) {
-    return runLauncherUnder({"/usr/bin/timeout", "-k", "5", "60", "/usr/bin/unshare", "--pid",
-                             "--fork", "--kill-child", "--mount-proc"},
-                            app.tree, args, env);
+    std::string how;
+    return runLauncherUnder(containedPrefix(app.tree, 60, &how), app.tree, args, env);
 }
 
 // How a process started by startDirect ended, and what it wrote.

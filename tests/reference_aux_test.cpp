@@ -33,8 +33,9 @@ TEST(ReferenceAuxLibrary, StartsTheConfiguredRuntimeWithConfiguredThenCommandLin
     EXPECT_EQ(withPrefix(runtime, "env:"),
               (Strings{"env:APP_HOME=" + app.tree.appDir, "env:APP_MODE=quiet"}));
     EXPECT_EQ(plainLines(run.stderrText), Strings{});
-    auto lines = debugLines(run.stderrText);
-    EXPECT_EQ(messagesOf(lines, run.pid).front(),
+    Strings parent = messagesOf(debugLines(run.stderrText), run.pid);
+    ASSERT_FALSE(parent.empty()) << run.stderrText;
+    EXPECT_EQ(parent.front(),
               "hux lib: [" + app.tree.appDir + "/lib/rt/libruntime.so]");
 }
 
