@@ -2,6 +2,7 @@
 // each way its steps can fail: the failing step, its hint and the exit
 // status, and that the launcher itself agrees that the tree does not start.
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <filesystem>
 #include <fstream>
@@ -351,13 +352,15 @@ TEST(Doctor, UsageErrorsExitTwo) {
     EXPECT_EQ(missing.names(), Strings{"executable"});
 }
 
+const char python[] = "/usr/bin/python3";
+
 // What python3's json module reads from `json`: "name|ok|hint" per step,
 // then the verdict; "invalid: ..." when it does not parse.
 Strings readWithPython(const AppTree &tree, const std::string &json) {
     writeFile(tree.root + "/doctor.json", json);
     LaunchResult read = runCommand(
         tree,
-        {"/usr/bin/python3", "-c",
+        {python, "-c",
          "import json, sys\n"
          "try:\n"
          "    d = json.load(open(sys.argv[1], encoding='utf-8'))\n"
@@ -369,7 +372,7 @@ Strings readWithPython(const AppTree &tree, const std::string &json) {
          tree.root + "/doctor.json"},
         {{"PATH", "/usr/bin:/bin"}});
     EXPECT_EQ(read.exitCode, 0) << read.stderrText << json;
-    EXPECT_EQ(runCommand(tree, {"/usr/bin/python3", "-m", "json.tool", tree.root + "/doctor.json"},
+    EXPECT_EQ(runCommand(tree, {python, "-m", "json.tool", tree.root + "/doctor.json"},
                          {{"PATH", "/usr/bin:/bin"}})
                   .exitCode,
               0);
@@ -382,6 +385,9 @@ Strings readWithPython(const AppTree &tree, const std::string &json) {
 }
 
 TEST(Doctor, JsonSaysWhatTheTextSays) {
+    if (access(python, X_OK) != 0) {
+        GTEST_SKIP() << python << " not found (Debian: python3), which reads the JSON";
+    }
     for (const char *mode : {"", "count-negative", "table-null"}) {
         SCOPED_TRACE(mode);
         AppTree tree;
@@ -406,7 +412,9 @@ TEST(Doctor, ControlCharactersAndBytesThatAreNotUtf8AreEscaped) {
     LaunchResult json = runCommand(tree, {DOCTOR_BINARY, "--json", tree.exe}, env);
     EXPECT_EQ(json.exitCode, 0) << json.stdoutText;
     EXPECT_NE(json.stdoutText.find("app\\u0001\\ufffd\xc3\xa9/bin"), std::string::npos);
-    EXPECT_EQ(readWithPython(tree, json.stdoutText).back(), "applauncher would start");
+    if (access(python, X_OK) == 0) {
+        EXPECT_EQ(readWithPython(tree, json.stdoutText).back(), "applauncher would start");
+    }
     Diagnosis text = diagnose(tree, env);
     EXPECT_EQ(text.steps.at(0).result, tree.root + "/app\\x01\xff\xc3\xa9/bin/applauncher");
 }
