@@ -14,46 +14,25 @@
 #   noop               the commands program with no command: a program start
 #   floor              a program that loads the runtime library and calls
 #                      its entry: no fork, no queries
-# and then, in a second run of RUNS/2 rounds, the same for the hello sample
-# on CPython: python, python_commands, python_floor.
-# Then it compares the peak resident memory of the launcher's process at
-# the runtime's entry with the floor program's, for a small record and for
-# an 8 MiB one, and checks that no libapplauncher.so is mapped there.
+# (the samples on their runtimes: runtime_startup.sh; large dpkg
+# databases: dpkg_growth.sh). Then it compares the peak resident memory of
+# the launcher's process at the runtime's entry with the floor program's,
+# for a small record and for an 8 MiB one, and checks that no
+# libapplauncher.so is mapped there.
 #
-# dpkg and rpm see only private databases: DPKG_ADMINDIR names a private
-# administrative directory, and a private HOME's .rpmmacros a private rpm
-# database. Nothing outside the temporary directory is written.
+# dpkg and rpm see only private databases (startup_common.sh). Nothing
+# outside the temporary directory is written.
 set -eu
 build=$(cd "$1" && pwd)
 runs=${2:-500}
 bin=$build/bin
 work=$(mktemp -d /tmp/applauncher-bench-XXXXXX)
 trap 'rm -rf "$work"' EXIT
-
-# app_tree DIR AUXLIB: bin/benchapp, lib/libapplauncher.so, its
-# configuration and the benchmark's runtime library.
-app_tree() {
-    mkdir -p "$1/bin" "$1/lib"
-    cp "$bin/applauncher" "$1/bin/benchapp"
-    cp "$2" "$1/lib/libapplauncher.so"
-    cp "$build/bench/libbench_runtime.so" "$1/lib/"
-    printf '%s\n' 'runtime=libbench_runtime.so' 'arg=$APPDIR/bin/benchapp' \
-        'env=BENCH_APP=$APPDIR' >"$1/lib/applauncher.cfg"
-}
-
-rpm_query() { echo "rpm --queryformat '%{NAME}' -qf '$1' 2>/dev/null"; }
-dpkg_search() { echo "dpkg -S '$1' 2>/dev/null"; }
-
-mkdir -p "$work/home" "$work/dpkg/info" "$work/dpkg/updates" "$work/dpkg/triggers" "$work/records"
-: >"$work/dpkg/status"
-: >"$work/dpkg/available"
-if command -v rpm >/dev/null; then
-    printf '%%_dbpath %s\n' "$work/rpmdb" >"$work/home/.rpmmacros"
-    HOME=$work/home rpm --dbpath "$work/rpmdb" --initdb
-    rpm_note="rpm $(rpm --version | sed 's/.* //'), private empty database"
-else
-    rpm_note="no rpm on PATH: the shell reports it missing"
-fi
+trap 'exit 1' HUP INT TERM PIPE
+# shellcheck source=bench/startup_common.sh
+. "$(dirname "$0")/startup_common.sh"
+private_package_databases
+mkdir -p "$work/records"
 
 fallback=$work/fallback
 app_tree "$fallback" "$build/auxlib/libapplauncher.so"
@@ -78,36 +57,17 @@ if [ "$(id -u)" = 0 ] && command -v dpkg-deb >/dev/null; then
     set -- "$@" -- \
         owned "$owned/bin/benchapp" -- \
         owned_commands "$bin/startup_commands" "$(rpm_query "$owned/bin/benchapp")" \
-        "$(dpkg_search "$owned/bin/benchapp")" "dpkg -L 'benchapp' 2>/dev/null"
+        "$(dpkg_search "$owned/bin/benchapp")" "$(dpkg_listing benchapp)"
     owned_note="dpkg $(dpkg-query --version | sed -n '1s/.* version \([^ ]*\).*/\1/p'), private administrative directory"
 else
     owned_note="not run: installing the .deb needs root and dpkg-deb"
 fi
 
-clean_env() {
-    env -i PATH=/usr/local/sbin:/usr/local/bin:/usr/sbin:/usr/bin:/sbin:/bin HOME="$work/home" \
-        DPKG_ADMINDIR="$work/dpkg" "$@"
-}
-
 echo "start-up: $(nproc) cores, $(uname -r); $rpm_note; owned road: $owned_note"
 echo
 status=0
 clean_env "$bin/startup_bench" "$runs" "$@" || status=$?
-[ "$status" -le 3 ] || exit "$status"
-
-hello=$work/hello-root/opt/hello
-if [ -f "$build/runtimes/python/libhux_python.so" ]; then
-    cmake --install "$build" --component hello --prefix "$work/hello-root" >/dev/null
-    echo
-    set -- \
-        python "$hello/bin/hello" Alice -- \
-        python_commands "$bin/startup_commands" "$(rpm_query "$hello/bin/hello")" \
-        "$(dpkg_search "$hello/bin/hello")" -- \
-        python_floor "$bin/startup_floor" "$hello/lib/libhux_python.so" "$hello/bin/hello" \
-        "$hello/share/hello/hello.py" Alice -- \
-        noop "$bin/startup_commands"
-    clean_env "$bin/startup_bench" $((runs / 2)) "$@" || exit $?
-fi
+[ "$status" -eq 0 ] || [ "$status" -eq 3 ] || exit "$status"
 
 # Peak resident memory at the runtime's entry, median of 11 runs each.
 # probe_median FILE FIELD

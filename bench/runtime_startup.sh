@@ -1,0 +1,133 @@
+#!/bin/sh
+# The samples on their runtimes: the launcher against the runtime's own
+# command running the same program. Usage: bench/runtime_startup.sh BUILD_DIR [RUNS]
+#
+# Installs the hello (CPython) and hello-java (JVM) samples from BUILD_DIR
+# into a temporary directory (cmake --install, components hello and
+# hello-java). No package owns them, so the launcher takes the fallback
+# road: its package queries answer "not owned". Then, for each sample, one
+# interleaved run (startup_bench) of:
+#   X           the sample's launcher, bin/hello Alice (bin/hello-java Alice)
+#   X_commands  the package queries it runs, alone, through popen
+#   X_floor     a program that loads the sample's runtime library and calls
+#               its entry with the arguments the launcher gives it
+#   X_direct    the runtime's own command on the same program:
+#               /usr/bin/python3.11 share/hello/hello.py Alice, or
+#               $JAVA_HOME/bin/java -jar share/hello-java/hello.jar Alice
+# beside the fallback road of startup.sh (fallback, fallback_commands,
+# noop, floor), so that the launcher's own fallback-road share is measured
+# in the same run (as the reference of the targets; its own target is
+# startup.sh's). X is python (RUNS/2 rounds, default 250) and java
+# (RUNS/5 rounds, default 100).
+#
+# Both sides do the same work: the floor and the direct command get the
+# variables the sample's configuration sets (HELLO_HOME, HELLO_GREETING,
+# and PYTHONDONTWRITEBYTECODE for CPython); JAVA_HOME (default
+# /usr/lib/jvm/java-17-openjdk-amd64, else BENCH_JAVA_HOME) is set for
+# every program of the Java run, so that the JVM runtime library loads the
+# VM of the java command; the private HOME holds no user configuration for
+# the samples to include. Before timing, the launcher, the floor and the
+# direct command each run once and must print exactly the same.
+set -eu
+build=$(cd "$1" && pwd)
+runs=${2:-500}
+bin=$build/bin
+work=$(mktemp -d /tmp/applauncher-bench-XXXXXX)
+trap 'rm -rf "$work"' EXIT
+trap 'exit 1' HUP INT TERM PIPE
+# shellcheck source=bench/startup_common.sh
+. "$(dirname "$0")/startup_common.sh"
+private_package_databases
+
+python=/usr/bin/python3.11
+java_home=${BENCH_JAVA_HOME:-/usr/lib/jvm/java-17-openjdk-amd64}
+fallback=$work/fallback
+app_tree "$fallback" "$build/auxlib/libapplauncher.so"
+root=$work/root
+mkdir -p "$root"
+
+# fallback_group COMMAND...: runs COMMAND with the fallback road's
+# programs after its own arguments (which end in a program group).
+fallback_group() {
+    "$@" -- \
+        fallback "$fallback/bin/benchapp" -- \
+        fallback_commands "$bin/startup_commands" "$(rpm_query "$fallback/bin/benchapp")" \
+        "$(dpkg_search "$fallback/bin/benchapp")" -- \
+        noop "$bin/startup_commands" -- \
+        floor "$bin/startup_floor" "$fallback/lib/libbench_runtime.so" "$fallback/bin/benchapp"
+}
+
+status=0
+# timed ROUNDS [VARIABLE=VALUE...] -- PROGRAMS...: one startup_bench run of
+# the fallback group and PROGRAMS; keeps its worst status.
+timed() {
+    rounds=$1
+    shift
+    variables=""
+    while [ "$1" != -- ]; do
+        variables="$variables $1"
+        shift
+    done
+    shift
+    code=0
+    # shellcheck disable=SC2086
+    fallback_group clean_env $variables "$bin/startup_bench" --fallback-reference "$rounds" "$@" ||
+        code=$?
+    [ "$code" -eq 0 ] || [ "$code" -eq 3 ] || exit "$code"
+    [ "$code" -eq 0 ] || status=$code
+}
+
+echo "runtimes: $(nproc) cores, $(uname -r); fallback road; $rpm_note"
+
+hello=$root/opt/hello
+if [ -f "$build/runtimes/python/libhux_python.so" ] && [ -x "$python" ]; then
+    cmake --install "$build" --component hello --prefix "$root" >/dev/null
+    version=$("$python" -c 'import sys; print(sys.version.split()[0])')
+    printf 'Hello, Alice!\nrunning on Python %s from %s\n' "$version" "$hello" >"$work/python.expected"
+    set -- HELLO_HOME="$hello" HELLO_GREETING=Hello PYTHONDONTWRITEBYTECODE=1
+    expect_output python "$work/python.expected" "$hello/bin/hello" Alice
+    expect_output python_floor "$work/python.expected" "$@" "$bin/startup_floor" \
+        "$hello/lib/libhux_python.so" "$hello/bin/hello" "$hello/share/hello/hello.py" Alice
+    expect_output python_direct "$work/python.expected" "$@" "$python" \
+        "$hello/share/hello/hello.py" Alice
+    echo
+    echo "hello on CPython $version: the launcher, its floor and $python print the same"
+    timed $((runs / 2 > 0 ? runs / 2 : 1)) -- \
+        python "$hello/bin/hello" Alice -- \
+        python_commands "$bin/startup_commands" "$(rpm_query "$hello/bin/hello")" \
+        "$(dpkg_search "$hello/bin/hello")" -- \
+        python_floor "$@" "$bin/startup_floor" "$hello/lib/libhux_python.so" "$hello/bin/hello" \
+        "$hello/share/hello/hello.py" Alice -- \
+        python_direct "$@" "$python" "$hello/share/hello/hello.py" Alice
+else
+    echo "hello on CPython: not run (no libhux_python.so in $build or no $python)"
+fi
+
+hello_java=$root/opt/hello-java
+jar=$hello_java/share/hello-java/hello.jar
+if [ -f "$build/runtimes/jvm/libhux_jvm.so" ] && [ -x "$java_home/bin/java" ] &&
+    cmake --install "$build" --component hello-java --prefix "$root" >/dev/null 2>&1 &&
+    [ -f "$jar" ]; then
+    version=$(sed -n 's/^JAVA_VERSION="\(.*\)"$/\1/p' "$java_home/release")
+    printf 'Hello, Alice!\nrunning on Java %s from %s\n' "$version" "$hello_java" \
+        >"$work/java.expected"
+    set -- HELLO_HOME="$hello_java" HELLO_GREETING=Hello
+    expect_output java "$work/java.expected" JAVA_HOME="$java_home" "$hello_java/bin/hello-java" Alice
+    expect_output java_floor "$work/java.expected" JAVA_HOME="$java_home" "$@" \
+        "$bin/startup_floor" "$hello_java/lib/libhux_jvm.so" "$hello_java/bin/hello-java" -jar \
+        "$jar" Alice
+    expect_output java_direct "$work/java.expected" JAVA_HOME="$java_home" "$@" \
+        "$java_home/bin/java" -jar "$jar" Alice
+    echo
+    echo "hello-java on Java $version ($java_home): the launcher, its floor and its java print the same"
+    timed $((runs / 5 > 0 ? runs / 5 : 1)) JAVA_HOME="$java_home" -- \
+        java "$hello_java/bin/hello-java" Alice -- \
+        java_commands "$bin/startup_commands" "$(rpm_query "$hello_java/bin/hello-java")" \
+        "$(dpkg_search "$hello_java/bin/hello-java")" -- \
+        java_floor "$@" "$bin/startup_floor" "$hello_java/lib/libhux_jvm.so" \
+        "$hello_java/bin/hello-java" -jar "$jar" Alice -- \
+        java_direct "$@" "$java_home/bin/java" -jar "$jar" Alice
+else
+    echo "hello-java: not run (no libhux_jvm.so or hello.jar in $build, or no $java_home/bin/java)"
+fi
+exit "$status"
