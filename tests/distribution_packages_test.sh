@@ -146,7 +146,8 @@ else
         sed 's/^/    lintian: /' "$work/lintian.log" | grep -v 'running with root privileges'
         [ "$lintian_status" -eq 0 ] || fail "lintian reports errors or warnings"
     else
-        tail -n 60 "$work/deb-build.log"
+        grep -A 12 ': Failure$' "$work/deb-build.log" | head -n 80
+        tail -n 40 "$work/deb-build.log"
         fail "dpkg-buildpackage failed"
         not_run="$not_run install"
     fi
