@@ -20,6 +20,9 @@ mkdir "$stage/$name-$version"
 git ls-files -z --cached --others --exclude-standard |
     tar --null -T - --ignore-failed-read -cf - 2>/dev/null | tar -xf - -C "$stage/$name-$version"
 mkdir -p "$output"
-tar -C "$stage" --sort=name --owner=0 --group=0 --numeric-owner --mtime=@0 \
+# Every file carries the time of the last commit: the same tree gives the
+# same tarball.
+stamp=$(git log -1 --format=%ct 2>/dev/null || date +%s)
+tar -C "$stage" --sort=name --owner=0 --group=0 --numeric-owner --mtime="@$stamp" \
     -czf "$output/$name-$version.tar.gz" "$name-$version"
 echo "$output/$name-$version.tar.gz"

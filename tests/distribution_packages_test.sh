@@ -67,7 +67,7 @@ if [ "${1:-}" = --install ]; then
     cc -shared -fPIC -Wall -Werror $(pkg-config --cflags applauncher) \
         -DCONSUMER_BUILT_WITH='"pkg-config"' "$src/consumer_aux.c" \
         -o "$dir/pc-build/libapplauncher.so" || fail "pkg-config build failed"
-    [ "$(pkg-config --variable=launcher applauncher)" = "$libexec/applauncher" ] ||
+    [ "$(realpath -m "$(pkg-config --variable=launcher applauncher)")" = "$libexec/applauncher" ] ||
         fail "pkg-config's launcher is $(pkg-config --variable=launcher applauncher)"
 
     make_tools without-rpm
@@ -76,10 +76,10 @@ if [ "${1:-}" = --install ]; then
         mkdir -p "$app/bin" "$app/lib" "$dir/records-$built"
         cp "$libexec/applauncher" "$app/bin/app"
         cp "$dir/$built/libapplauncher.so" "$app/lib/"
-        TEST_RECORDS=$dir/records-$built CONSUMER_RUNTIME=$runtime_double \
-            run_launcher "$built" "$app/bin/app" || true
+        run_launcher "$built" /usr/bin/env TEST_RECORDS="$dir/records-$built" \
+            CONSUMER_RUNTIME="$runtime_double" "$app/bin/app" || true
         expect_status "$built" 0
-        expected=find_package
+        expected=cmake
         [ "$built" = pc-build ] && expected=pkg-config
         tr '\0' '\n' <"$dir/records-$built/runtime" 2>/dev/null | grep -qx "arg=$expected" ||
             fail "$built: the runtime did not receive the argument $expected"
@@ -132,7 +132,7 @@ else
     echo "deb: dpkg-buildpackage -us -uc -b (with the tests that need no root)"
     if (cd "$work/deb-tree" && dpkg-buildpackage -us -uc -b -j"$(nproc)") \
         >"$work/deb-build.log" 2>&1; then
-        mv "$work"/*.deb "$work/debs/"
+        cp "$work"/*.deb "$work/debs/"
         ls "$work/debs"
         for package in applauncher applauncher-dev applauncher-python applauncher-jvm; do
             [ -f "$work/debs/${package}_${version}_$(dpkg --print-architecture).deb" ] ||
