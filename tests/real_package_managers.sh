@@ -10,6 +10,9 @@
 #             libpython (from rpmbuild) and each of RPM_REQUIRES (the CPython
 #             runtime library's published dependencies, comma-separated)
 #   deb       dpkg owns bin/hello and lists the library (no rpm on PATH)
+#   deb-diverted
+#             the same with another package's diversion of bin/hello, whose
+#             lines dpkg -S prints before the owner's
 #   rpm       rpm owns bin/hello and lists the library
 #   deb-other / rpm-other
 #             the package owning the executable does not list the library:
@@ -94,6 +97,28 @@ run_case() {
         expect_status bob 3
         expect_greeting bob Bob /opt/hello
         expect_child bob "$dir/expected"
+        ;;
+    deb-diverted)
+        # Another package diverts the executable: dpkg -S prints the
+        # diversion's lines before the owner's, and the owner is still hello.
+        make_tools without-rpm
+        private_deb_install_hello || return
+        dpkg-divert --admindir "$dpkgdb" --package other --no-rename \
+            --divert "$exe.real" --add "$exe" >"$dir/divert.log" 2>&1 || {
+            cat "$dir/divert.log"
+            fail "dpkg-divert failed"
+            return
+        }
+        DPKG_ADMINDIR=$dpkgdb dpkg -S "$exe" >"$dir/search" 2>&1
+        if ! grep -q '^diversion by other from: ' "$dir/search"; then
+            cat "$dir/search"
+            fail "dpkg -S shows no diversion line"
+        fi
+        run_launcher diverted "$exe" Alice
+        expect_status diverted 0
+        expect_greeting diverted Alice /opt/hello
+        messages diverted child | grep -qx 'owner pkg: (hello|2)' ||
+            fail "diverted: the owner is not hello"
         ;;
     rpm)
         make_tools with-rpm
@@ -462,7 +487,7 @@ EOF
 fi
 
 skipped=""
-for name in deb rpm deb-other rpm-other unowned rpm-then-deb load; do
+for name in deb deb-diverted rpm deb-other rpm-other unowned rpm-then-deb load; do
     case "$name" in
     rpm | rpm-other | rpm-then-deb)
         if [ -z "$have_rpm" ]; then
