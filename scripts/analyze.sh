@@ -1,6 +1,6 @@
 #!/bin/sh
 # Runs clang-tidy (.clang-tidy) and cppcheck (analysis/cppcheck.supp) over
-# every *.cpp and *.c under launcher/, locator/, auxlib/ and runtimes/, with
+# every *.cpp and *.c under launcher/, locator/, auxlib/, runtimes/ and doctor/, with
 # the compile commands of a build-analysis/ configuration. Exits 1 on any
 # finding of either tool, or when a source file has no compile command.
 set -eu
@@ -10,10 +10,11 @@ packages="cmake g++ make clang-tidy cppcheck python3"
 # shellcheck disable=SC2086
 scripts/install-packages.sh $packages
 
+# Without link-time optimisation, whose flags clang-tidy does not take.
 cmake -S . -B build-analysis -DCMAKE_BUILD_TYPE=Release -DBUILD_TESTING=OFF \
-    -DCMAKE_EXPORT_COMPILE_COMMANDS=ON >/dev/null
+    -DAPPLAUNCHER_LTO=OFF -DCMAKE_EXPORT_COMPILE_COMMANDS=ON >/dev/null
 
-sources=$(for dir in launcher locator auxlib runtimes; do
+sources=$(for dir in launcher locator auxlib runtimes doctor; do
     [ -d "$dir" ] && find "$dir" -type f \( -name '*.cpp' -o -name '*.c' \)
 done | sort)
 if [ -z "$sources" ]; then
