@@ -73,17 +73,6 @@ bool running(pid_t pid) {
     return close != std::string::npos && close + 2 < stat.size() && stat[close + 2] != 'Z';
 }
 
-// Sets every signal this process can change to its default disposition,
-// unblocked (glibc's own signals keep theirs).
-void defaultSignals() {
-    for (int sig = 1; sig < NSIG; sig++) {
-        signal(sig, SIG_DFL);
-    }
-    sigset_t none;
-    sigemptyset(&none);
-    sigprocmask(SIG_SETMASK, &none, nullptr);
-}
-
 // The value of line `name` ("SigIgn", ...) of /proc/self/status, as the
 // launcher's children see it once runPrepared has set their signals to
 // their defaults.
@@ -95,7 +84,7 @@ std::string statusLine(const std::string &name) {
     }
     pid_t pid = fork();
     if (pid == 0) {
-        defaultSignals();
+        defaultSignalState();
         close(ready[0]);
         close(ready[1]);
         pause();
@@ -118,37 +107,15 @@ std::string statusLine(const std::string &name) {
     return value;
 }
 
-// Runs the launcher of `tree` with `env` in a child process that first
-// sets every signal to its default disposition, unblocked (so that what
-// the runtime sees does not depend on what started the test), then calls
-// `prepare` (which sets up its standard error, limits and the like);
-// returns the wait status.
+// Runs the launcher of `tree` with `env`, as startProgram starts a program
+// (every signal at its default, so that what the runtime sees does not
+// depend on what started the test), after `prepare` has set up its
+// standard error, limits and the like; returns the wait status.
 int runPrepared(const AppTree &tree, const std::map<std::string, std::string> &env,
                 const std::function<void()> &prepare) {
-    std::vector<std::string> words;
-    for (const auto &[name, value] : env) {
-        words.push_back(name + "=" + value);
-    }
-    std::vector<char *> envp;
-    for (std::string &word : words) {
-        envp.push_back(word.data());
-    }
-    envp.push_back(nullptr);
-    std::string exe = tree.exe;
-    char *argv[] = {exe.data(), nullptr};
-    pid_t pid = fork();
-    if (pid == 0) {
-        defaultSignals();
-        int null = open("/dev/null", O_RDWR);
-        dup2(null, 0);
-        dup2(null, 1);
-        prepare();
-        execve(exe.c_str(), argv, envp.data());
-        _exit(127);
-    }
-    int status = 0;
-    waitpid(pid, &status, 0);
-    return status;
+    return finishProgram(startProgram(tree.root, "prepared", {tree.exe}, env, prepare), tree.root,
+                         "prepared")
+        .waitStatus;
 }
 
 TEST(HostileEnvironment, TheLauncherWaitsForItsOwnChildAloneAndNotForInheritedOnes) {
@@ -224,13 +191,7 @@ TEST(HostileEnvironment, ATraceLineThatCannotBeWrittenNeverEndsTheLauncher) {
     // Standard error a pipe whose reader has gone.
     CensusTree pipe;
     pipe.env["RT_EXIT"] = "4";
-    int status = runPrepared(pipe.tree, pipe.env, [] {
-        int ends[2];
-        if (::pipe(ends) == 0) {
-            close(ends[0]);
-            dup2(ends[1], 2);
-        }
-    });
+    int status = runPrepared(pipe.tree, pipe.env, stderrToAbandonedPipe);
     ASSERT_TRUE(WIFEXITED(status)) << "ended by signal " << WTERMSIG(status);
     EXPECT_EQ(WEXITSTATUS(status), 4);
     EXPECT_EQ(pipe.census("SigBlk"), Strings{statusLine("SigBlk")})

@@ -93,62 +93,6 @@ struct JvmTree : ConfiguredTree {
     Strings args;
 };
 
-// Starts `argv` in `dir` with exactly `env`, stdin on /dev/null, stdout and
-// stderr into the files dir/<tag>.out and dir/<tag>.err (stderr into a pipe
-// without a reader when `stderrReaderGone`); returns its pid.
-pid_t startProgram(const std::string &dir, const std::string &tag, Strings argv,
-                   const Environment &env, bool stderrReaderGone = false) {
-    std::vector<char *> argvPointers;
-    for (std::string &word : argv) {
-        argvPointers.push_back(word.data());
-    }
-    argvPointers.push_back(nullptr);
-    Strings envWords;
-    for (const auto &[name, value] : env) {
-        envWords.push_back(name + "=" + value);
-    }
-    std::vector<char *> envPointers;
-    for (std::string &word : envWords) {
-        envPointers.push_back(word.data());
-    }
-    envPointers.push_back(nullptr);
-    std::string outPath = dir + "/" + tag + ".out";
-    std::string errPath = dir + "/" + tag + ".err";
-    pid_t pid = fork();
-    if (pid == 0) {
-        int out = open(outPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-        int err = open(errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-        int null = open("/dev/null", O_RDWR);
-        int ends[2] = {-1, -1};
-        if (stderrReaderGone && pipe(ends) == 0) {
-            close(ends[0]);
-            err = ends[1];
-        }
-        dup2(null, 0);
-        dup2(out, 1);
-        dup2(err, 2);
-        syscall(SYS_close_range, 3U, ~0U, 0U);
-        if (chdir(dir.c_str()) != 0) {
-            _exit(126);
-        }
-        execve(argvPointers[0], argvPointers.data(), envPointers.data());
-        _exit(127);
-    }
-    return pid;
-}
-
-// Waits for the program that startProgram started; returns what it left.
-LaunchResult finishProgram(pid_t pid, const std::string &dir, const std::string &tag) {
-    LaunchResult result;
-    result.pid = pid;
-    int status = 0;
-    waitpid(pid, &status, 0);
-    result.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-    result.stdoutText = readFile(dir + "/" + tag + ".out");
-    result.stderrText = readFile(dir + "/" + tag + ".err");
-    return result;
-}
-
 // The JDK's java command with the tree's configured arguments and `args`,
 // run in the tree's root with `env`.
 LaunchResult runJava(const JvmTree &app, const Strings &args, const Environment &env) {
@@ -220,7 +164,7 @@ TEST(JvmRuntime, TraceLinesIntoAPipeWithoutReaderNeverEndTheProcess) {
     }
     JvmTree app;
     pid_t pid = startProgram(app.tree.root, "closed", {app.tree.exe, "thread-name"},
-                             jvmEnvironment(app.tree), true);
+                             jvmEnvironment(app.tree), stderrToAbandonedPipe);
     LaunchResult run = finishProgram(pid, app.tree.root, "closed");
     EXPECT_EQ(run.exitCode, 0);
     EXPECT_EQ(run.stdoutText, "thread main\n");

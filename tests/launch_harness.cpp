@@ -1,6 +1,7 @@
 #include "launch_harness.h"
 
 #include <fcntl.h>
+#include <signal.h>
 #include <stdlib.h>
 #include <sys/syscall.h>
 #include <sys/wait.h>
@@ -84,32 +85,99 @@ std::vector<std::string> launcherCommand(const std::string &path) {
     return words;
 }
 
+// Pointers to each of `words` and a null after them, for execve; the words
+// stay the owners of their text.
+static std::vector<char *> execPointers(std::vector<std::string> &words) {
+    std::vector<char *> pointers;
+    for (std::string &word : words) {
+        pointers.push_back(word.data());
+    }
+    pointers.push_back(nullptr);
+    return pointers;
+}
+
+// "NAME=VALUE" for each of `env`.
+static std::vector<std::string> environmentWords(const std::map<std::string, std::string> &env) {
+    std::vector<std::string> words;
+    for (const auto &[name, value] : env) {
+        words.push_back(name + "=" + value);
+    }
+    return words;
+}
+
+pid_t startProgram(const std::string &dir, const std::string &tag, std::vector<std::string> argv,
+                   const std::map<std::string, std::string> &env,
+                   const std::function<void()> &inChild) {
+    std::vector<char *> args = execPointers(argv);
+    std::vector<std::string> envWords = environmentWords(env);
+    std::vector<char *> envp = execPointers(envWords);
+    std::string outPath = dir + "/" + tag + ".out";
+    std::string errPath = dir + "/" + tag + ".err";
+    pid_t pid = fork();
+    if (pid == 0) {
+        int null = open("/dev/null", O_RDWR);
+        int out = open(outPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+        int err = open(errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+        dup2(null, 0);
+        dup2(out, 1);
+        dup2(err, 2);
+        syscall(SYS_close_range, 3U, ~0U, 0U);
+        defaultSignalState();
+        if (chdir(dir.c_str()) != 0) {
+            _exit(126);
+        }
+        if (inChild) {
+            inChild();
+        }
+        execve(args[0], args.data(), envp.data());
+        _exit(127);
+    }
+    return pid;
+}
+
+LaunchResult finishProgram(pid_t pid, const std::string &dir, const std::string &tag) {
+    LaunchResult result;
+    result.pid = pid;
+    waitpid(pid, &result.waitStatus, 0);
+    result.exitCode = WIFEXITED(result.waitStatus) ? WEXITSTATUS(result.waitStatus) : -1;
+    result.stdoutText = readFile(dir + "/" + tag + ".out");
+    result.stderrText = readFile(dir + "/" + tag + ".err");
+    return result;
+}
+
+void defaultSignalState() {
+    for (int sig = 1; sig < NSIG; sig++) {
+        signal(sig, SIG_DFL);
+    }
+    sigset_t none;
+    sigemptyset(&none);
+    sigprocmask(SIG_SETMASK, &none, nullptr);
+}
+
+void stderrToAbandonedPipe() {
+    int ends[2];
+    if (pipe(ends) == 0) {
+        close(ends[0]);
+        dup2(ends[1], 2);
+        close(ends[1]);
+    }
+}
+
 // Forks and runs `program` with `argvWords`, stdin on /dev/null, stdout
 // into <root>/stdout, stderr into <root>/stderr and no other descriptor;
 // waits for it.
 static LaunchResult runProgram(const AppTree &tree, const std::string &program,
                                std::vector<std::string> argvWords,
                                const std::map<std::string, std::string> &env) {
-    std::vector<char *> argv;
-    for (std::string &word : argvWords) {
-        argv.push_back(word.data());
-    }
-    argv.push_back(nullptr);
-    std::vector<std::string> envWords;
-    for (const auto &[name, value] : env) {
-        envWords.push_back(name + "=" + value);
-    }
+    std::vector<char *> argv = execPointers(argvWords);
+    std::vector<std::string> envWords = environmentWords(env);
     // A sanitizer build's settings reach the launcher whatever the test sets.
     for (const char *name : {"ASAN_OPTIONS", "LSAN_OPTIONS", "UBSAN_OPTIONS"}) {
         if (getenv(name) != nullptr && env.count(name) == 0) {
             envWords.push_back(std::string(name) + "=" + getenv(name));
         }
     }
-    std::vector<char *> envp;
-    for (std::string &word : envWords) {
-        envp.push_back(word.data());
-    }
-    envp.push_back(nullptr);
+    std::vector<char *> envp = execPointers(envWords);
 
     std::string errPath = tree.root + "/stderr";
     std::string outPath = tree.root + "/stdout";
@@ -130,9 +198,8 @@ static LaunchResult runProgram(const AppTree &tree, const std::string &program,
         execve(program.c_str(), argv.data(), envp.data());
         _exit(127);
     }
-    int status = 0;
-    waitpid(result.pid, &status, 0);
-    result.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    waitpid(result.pid, &result.waitStatus, 0);
+    result.exitCode = WIFEXITED(result.waitStatus) ? WEXITSTATUS(result.waitStatus) : -1;
     result.stderrText = readFile(errPath);
     result.stdoutText = readFile(outPath);
     return result;

@@ -5,6 +5,7 @@
 
 #include <sys/types.h>
 
+#include <functional>
 #include <map>
 #include <string>
 #include <vector>
@@ -87,7 +88,30 @@ struct LaunchResult {
     pid_t pid = 0;      // the launcher's (parent's) process id
     std::string stderrText;
     std::string stdoutText;
+    int waitStatus = 0;  // as waitpid gave it
 };
+
+// Starts `argv` (argv[0] is the program's path) with exactly `env`, in
+// `dir`: standard input on /dev/null, standard output and error into
+// dir/<tag>.out and dir/<tag>.err, no other descriptor, every signal at its
+// default disposition and unblocked. `inChild`, when given, runs in the
+// child just before the program (to give it another standard error, a
+// limit and the like). Returns the process id, for finishProgram.
+pid_t startProgram(const std::string &dir, const std::string &tag, std::vector<std::string> argv,
+                   const std::map<std::string, std::string> &env,
+                   const std::function<void()> &inChild = nullptr);
+
+// Waits for the process `pid` that startProgram started with `dir` and
+// `tag`; returns how it ended and what it wrote.
+LaunchResult finishProgram(pid_t pid, const std::string &dir, const std::string &tag);
+
+// For startProgram's inChild: standard error becomes a pipe whose reader
+// has gone.
+void stderrToAbandonedPipe();
+
+// Sets every signal this process can change to its default disposition,
+// unblocked (glibc's own signals keep theirs), as startProgram does.
+void defaultSignalState();
 
 // A debug line split into its process id and message.
 struct DebugLine {

@@ -96,81 +96,28 @@ LaunchResult runContained(const PythonTree &app, const Strings &args, const Envi
     return runLauncherUnder(containedPrefix(app.tree, 60, &how), app.tree, args, env);
 }
 
-// How a process started by startDirect ended, and what it wrote.
-struct DirectRun {
-    int waitStatus = -1;
-    std::string stdoutText;
-    std::string stderrText;
-};
-
 // Starts `argv` (argv[0] is the program's path) with exactly `env`, in
-// tree.root, with SIGINT at its default: standard input on /dev/null,
-// standard output and error into files in tree.root, or standard error
-// into a pipe whose reader has gone when `closedStderr`. Returns the pid.
-pid_t startDirect(const AppTree &tree, Strings argv, const Environment &env,
+// tree.root, with its output in direct.out and direct.err there, or its
+// standard error a pipe whose reader has gone when `closedStderr`.
+pid_t startDirect(const AppTree &tree, const Strings &argv, const Environment &env,
                   bool closedStderr = false) {
-    std::vector<char *> args;
-    for (std::string &word : argv) {
-        args.push_back(word.data());
-    }
-    args.push_back(nullptr);
-    Strings words;
-    for (const auto &[name, value] : env) {
-        words.push_back(name + "=" + value);
-    }
-    std::vector<char *> envp;
-    for (std::string &word : words) {
-        envp.push_back(word.data());
-    }
-    envp.push_back(nullptr);
-    int fds[2] = {-1, -1};
-    if (closedStderr && pipe(fds) == 0) {
-        close(fds[0]);
-    }
-    std::string outPath = tree.root + "/direct-stdout";
-    std::string errPath = tree.root + "/direct-stderr";
-    pid_t pid = fork();
-    if (pid == 0) {
-        int null = open("/dev/null", O_RDWR);
-        int out = open(outPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-        int err = closedStderr ? fds[1] : open(errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-        dup2(null, 0);
-        dup2(out, 1);
-        dup2(err, 2);
-        syscall(SYS_close_range, 3U, ~0U, 0U);
-        signal(SIGINT, SIG_DFL);
-        sigset_t all;
-        sigfillset(&all);
-        sigprocmask(SIG_UNBLOCK, &all, nullptr);
-        if (chdir(tree.root.c_str()) != 0) {
-            _exit(126);
-        }
-        execve(args[0], args.data(), envp.data());
-        _exit(127);
-    }
-    if (fds[1] >= 0) {
-        close(fds[1]);
-    }
-    return pid;
+    return startProgram(tree.root, "direct", argv, env,
+                        closedStderr ? stderrToAbandonedPipe : std::function<void()>());
 }
 
 // Waits for a process started by startDirect and collects its output.
-DirectRun finishDirect(const AppTree &tree, pid_t pid) {
-    DirectRun run;
-    waitpid(pid, &run.waitStatus, 0);
-    run.stdoutText = readFile(tree.root + "/direct-stdout");
-    run.stderrText = readFile(tree.root + "/direct-stderr");
-    return run;
+LaunchResult finishDirect(const AppTree &tree, pid_t pid) {
+    return finishProgram(pid, tree.root, "direct");
 }
 
 // Runs `argv` as startDirect does and waits for it.
-DirectRun runDirect(const AppTree &tree, const Strings &argv, const Environment &env) {
+LaunchResult runDirect(const AppTree &tree, const Strings &argv, const Environment &env) {
     return finishDirect(tree, startDirect(tree, argv, env));
 }
 
 // Starts `argv`, waits (30 s at most) until the program has created
 // records/ready, interrupts it with SIGINT and waits for it.
-DirectRun interruptWhenReady(const AppTree &tree, const Strings &argv, const Environment &env) {
+LaunchResult interruptWhenReady(const AppTree &tree, const Strings &argv, const Environment &env) {
     std::string ready = tree.records + "/ready";
     fs::remove(ready);
     pid_t pid = startDirect(tree, argv, env);
@@ -218,7 +165,7 @@ TEST(PythonRuntime, InterpreterOptionsThatEndItEndItAsThePythonCommand) {
         Strings command = {PYTHON_INTERPRETER};
         command.insert(command.end(), options.begin(), options.end());
         command.push_back(app.script);
-        DirectRun direct = runDirect(app.tree, command, env);
+        LaunchResult direct = runDirect(app.tree, command, env);
         LaunchResult run = runLauncher(app.tree, {}, env);
         ASSERT_TRUE(WIFEXITED(direct.waitStatus));
         EXPECT_EQ(run.exitCode, WEXITSTATUS(direct.waitStatus));
@@ -235,8 +182,8 @@ TEST(PythonRuntime, InterpreterOptionsThatEndItEndItAsThePythonCommand) {
 TEST(PythonRuntime, KeyboardInterruptEndsTheLauncherAsItEndsThePythonCommand) {
     PythonTree app(programText("keyboard_interrupt.py"));
     Environment env = pythonEnvironment(app.tree);
-    DirectRun command = interruptWhenReady(app.tree, {PYTHON_INTERPRETER, app.script}, env);
-    DirectRun launched = interruptWhenReady(app.tree, {app.tree.exe}, env);
+    LaunchResult command = interruptWhenReady(app.tree, {PYTHON_INTERPRETER, app.script}, env);
+    LaunchResult launched = interruptWhenReady(app.tree, {app.tree.exe}, env);
     ASSERT_TRUE(WIFSIGNALED(command.waitStatus) && WTERMSIG(command.waitStatus) == SIGINT)
         << command.waitStatus << command.stderrText;
     EXPECT_EQ(launched.waitStatus, command.waitStatus) << launched.stderrText;
@@ -266,7 +213,7 @@ TEST(PythonRuntime, UndecodableArgumentsAreDecodedAsThePythonCommandDecodesThem)
         command.insert(command.end(), testCase.options.begin(), testCase.options.end());
         command.push_back(app.script);
         command.insert(command.end(), args.begin(), args.end());
-        DirectRun direct = runDirect(app.tree, command, env);
+        LaunchResult direct = runDirect(app.tree, command, env);
         std::string expected = readFile(app.tree.records + "/python");
         LaunchResult run = runLauncher(app.tree, args, env);
         std::string seen = readFile(app.tree.records + "/python");
@@ -284,7 +231,7 @@ TEST(PythonRuntime, DaemonThreadsStillRunningAtExitNeverCrashIt) {
     int failures = 0;
     std::string firstFailure;
     for (int run = 0; run < 40; run++) {
-        DirectRun result = runDirect(app.tree, {app.tree.exe}, env);
+        LaunchResult result = runDirect(app.tree, {app.tree.exe}, env);
         if (result.waitStatus != 0 || result.stdoutText != "main script done\n") {
             if (failures++ == 0) {
                 firstFailure = WIFSIGNALED(result.waitStatus)
@@ -312,7 +259,7 @@ TEST(PythonRuntime, TraceNamesTheExecutableOnlyWhenAskedAndAClosedPipeCostsNothi
 
     env["SORVANTA_DEBUG"] = "true";
     fs::remove(app.tree.records + "/python");
-    DirectRun closed =
+    LaunchResult closed =
         finishDirect(app.tree, startDirect(app.tree, {app.tree.exe}, env, /*closedStderr=*/true));
     EXPECT_TRUE(WIFEXITED(closed.waitStatus) && WEXITSTATUS(closed.waitStatus) == 3)
         << closed.waitStatus;
@@ -414,7 +361,7 @@ TEST(PythonVenv, ApplicationAndItsChildrenTakePackagesFromTheApplicationsVenv) {
                 << "home = " << fs::path(PYTHON_INTERPRETER).parent_path().string()
                 << "\ninclude-system-site-packages = false\n";
         } else {
-            DirectRun made = runDirect(app.tree, {PYTHON_INTERPRETER, "-m", "venv", "--without-pip", venv},
+            LaunchResult made = runDirect(app.tree, {PYTHON_INTERPRETER, "-m", "venv", "--without-pip", venv},
                                        pythonEnvironment(app.tree));
             ASSERT_EQ(made.waitStatus, 0) << made.stderrText;
         }
