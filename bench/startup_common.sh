@@ -47,8 +47,13 @@ private_package_databases() {
 # databases, a standard PATH and the VARIABLE=VALUE words given first.
 clean_env() {
     env -i PATH=/usr/local/sbin:/usr/local/bin:/usr/sbin:/usr/bin:/sbin:/bin HOME="$work/home" \
-        DPKG_ADMINDIR="$dpkg_admindir" "$@"
+        DPKG_ADMINDIR="$dpkg_admindir" ${sanitizer_options:+"ASAN_OPTIONS=$sanitizer_options"} "$@"
 }
+
+# In a sanitizer build (ASAN_OPTIONS set), its settings reach the programs,
+# with leak checking off (the runtimes keep memory at exit by design) and
+# the JVM's own handling of SIGSEGV, SIGBUS and SIGFPE left to it.
+sanitizer_options=${ASAN_OPTIONS:+$ASAN_OPTIONS:detect_leaks=0:handle_segv=0:handle_sigbus=0:handle_sigfpe=0:allow_user_segv_handler=1}
 
 # expect_output NAME EXPECTED_FILE [VARIABLE=VALUE...] COMMAND [ARG...]:
 # the command, run through clean_env, exits 0 and prints exactly what
