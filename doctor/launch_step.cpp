@@ -17,6 +17,7 @@ namespace {
 const char interfaceStep[] = "library interface";
 const char dataStep[] = "launch data";
 const char tableMissing[] = "Failed to get KivlLauncherAPI instance";
+const char tableEntryMissing[] = "KivlLauncherAPI table has a null entry";
 const char foreignFill[] = "fillData returned a pointer outside its buffer";
 
 const char exportHint[] =
@@ -80,7 +81,8 @@ bool interfaceFromLog(const std::string &library, const ChildRun &run, Report &r
         step = &failStep(report, interfaceStep, "kivLauncherGetAPI is not exported", exportHint);
     } else if (endsWith(first, "undefined symbol: kivLauncherCreate")) {
         step = &failStep(report, interfaceStep, "kivLauncherCreate is not exported", exportHint);
-    } else if (!first.empty() && first != foreignFill && first != strerror(ENOMEM)) {
+    } else if (!first.empty() && first != foreignFill && first != tableEntryMissing &&
+               first != strerror(ENOMEM)) {
         bool exists = access(library.c_str(), F_OK) == 0;
         step = &failStep(report, interfaceStep, "does not load: " + first,
                          exists ? "the dynamic loader refuses the library: fix what it says (a "
@@ -194,15 +196,18 @@ KivlLauncherData *obtainLaunchData(const std::string &library,
     if (!interfaceFromLog(library, run, report)) {
         return nullptr;
     }
-    if (run.data.empty() && !endedCleanly(run)) {
+    bool refusedTable = !run.logLines.empty() && run.logLines.front() == tableEntryMissing;
+    if (run.data.empty() && (!endedCleanly(run) || refusedTable)) {
         ProbeRun probe = probeLibrary(library, argv);
         if (!nullEntries(probe).empty()) {
             Step &step = failStep(report, interfaceStep,
                                   "its table has null entries: " + nullEntries(probe),
                                   "set release, getDataSize and fillData: the launcher calls "
                                   "each of them");
-            step.detail.push_back("the library's process " + describeEnd(run) +
-                                  " when the launcher's code called one");
+            step.detail.push_back(refusedTable ? "the launcher refuses such a table: " +
+                                                     std::string(tableEntryMissing)
+                                               : "the library's process " + describeEnd(run) +
+                                                     " when the launcher's code called one");
             addDetail(step, outputLines(run), "output: ");
             return nullptr;
         }

@@ -194,6 +194,9 @@ KivlLauncherData *obtainRecord(const char *path, int32_t argc, char **argv, int3
         const KivlLauncherAPI *api = getApi();
         if (api == nullptr) {
             kivLauncherLog("Failed to get KivlLauncherAPI instance");
+        } else if (api->release == nullptr || api->getDataSize == nullptr ||
+                   api->fillData == nullptr) {
+            kivLauncherLog("KivlLauncherAPI table has a null entry");
         } else {
             KivLauncherCreateFn create = (KivLauncherCreateFn)dlsym(library, "kivLauncherCreate");
             if (create == nullptr) {

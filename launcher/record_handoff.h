@@ -28,8 +28,9 @@ const char *loaderError();
 // Loads the auxiliary library at `path` and has it build the record from
 // the command line argc/argv (which must outlive the call). Unloads the
 // library before returning. Returns the record block (heap memory; stores
-// its size in *size) or null, after logging a loader failure or a null
-// table; a null handle or a declined record adds no line.
+// its size in *size) or null, after logging a loader failure, a null table
+// or a table with a null entry (which is never called, and no handle is
+// asked for); a null handle or a declined record adds no line.
 KivlLauncherData *obtainRecord(const char *path, int32_t argc, char **argv, int32_t *size);
 
 // Sends the frame: size, the block's address here, the block.

@@ -298,7 +298,11 @@ static KivlLauncherData *fill(KivLauncherHandle handle, void *buffer, int32_t bu
 }
 
 static const KivlLauncherAPI table = {releaseLaunch, dataSize, fill};
+static const KivlLauncherAPI tableWithoutFill = {releaseLaunch, dataSize, NULL};
 
 const KivlLauncherAPI *kivLauncherGetAPI(void) {
-    return modeIs("table-null") ? NULL : &table;
+    if (modeIs("table-null")) {
+        return NULL;
+    }
+    return modeIs("table-entry-null") ? &tableWithoutFill : &table;
 }

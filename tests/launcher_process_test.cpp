@@ -170,6 +170,7 @@ TEST(AuxiliaryLibraryFailures, EachEndsInStatusOneWithoutStartingTheRuntime) {
     const std::string noFile = "<missing>";
     std::vector<Case> cases = {
         {"table-null", AUX_LIBRARY, "Failed to get KivlLauncherAPI instance", false},
+        {"table-entry-null", AUX_LIBRARY, "KivlLauncherAPI table has a null entry", false},
         {"handle-null", AUX_LIBRARY, "", false},
         {"size-zero", AUX_LIBRARY, "", true},
         {"size-negative", AUX_LIBRARY, "", true},
