@@ -6,7 +6,7 @@
 # SORVANTA_DEBUG=true in the environment turns the launcher's trace on.
 set -eu
 cd "$(dirname "$0")/.."
-scripts/install-packages.sh cmake g++ make pkg-config libpython3-dev
+scripts/install-packages.sh cmake g++ make pkg-config libpython3-dev python3.11
 cmake -S . -B build -DCMAKE_BUILD_TYPE=Release >/dev/null
 cmake --build build -j"$(nproc)" >/dev/null
 samples/hello/run.sh build "$@"
