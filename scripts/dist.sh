@@ -9,6 +9,10 @@ name=$1
 version=$2
 output=$3
 cd "$(dirname "$0")/.."
+# Only the file list is read, so a checkout another user owns will do.
+git() {
+    command git -c safe.directory="$(pwd)" "$@"
+}
 if ! git rev-parse --is-inside-work-tree >/dev/null 2>&1; then
     echo "dist: $(pwd) is not a git checkout; its file list cannot be told" >&2
     exit 1
