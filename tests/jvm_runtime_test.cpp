@@ -281,9 +281,9 @@ TEST(JvmRuntime, CommandLineFaultsAreOneLineBeforeAnyVmStarts) {
          "Error: Option -jar is not allowed in environment variable JDK_JAVA_OPTIONS"},
         {{"probe.Probe"}, "-Dx=\"open", "Error: Unmatched quote in environment variable "
                                         "JDK_JAVA_OPTIONS"},
-        {{"-Xmx64m", "-cp"}, "", "Error: -cp requires class path specification"},
+        {{"-Xmx64m", "-cp"}, "", "Error: -cp requires a class path"},
         {{"--add-opens"}, "", "Error: --add-opens requires modules to be specified"},
-        {{"-jar"}, "", "Error: -jar requires jar file specification"},
+        {{"-jar"}, "", "Error: -jar requires a jar file"},
         {{"@options.txt", "probe.Probe"}, "", "Error: argument files are not supported: "
                                               "@options.txt"},
         {{"-m", "some.module"}, "",

@@ -38,12 +38,12 @@ typedef struct ValueOption {
 } ValueOption;
 
 static const ValueOption valueOptions[] = {
-    {"-cp", NULL, "class path specification"},
-    {"-classpath", NULL, "class path specification"},
-    {"--class-path", NULL, "class path specification"},
-    {"-p", "--module-path", "module path specification"},
-    {"--module-path", "--module-path", "module path specification"},
-    {"--upgrade-module-path", "--upgrade-module-path", "module path specification"},
+    {"-cp", NULL, "a class path"},
+    {"-classpath", NULL, "a class path"},
+    {"--class-path", NULL, "a class path"},
+    {"-p", "--module-path", "a module path"},
+    {"--module-path", "--module-path", "a module path"},
+    {"--upgrade-module-path", "--upgrade-module-path", "a module path"},
     {"--add-modules", "--add-modules", "modules to be specified"},
     {"--limit-modules", "--limit-modules", "modules to be specified"},
     {"--patch-module", "--patch-module", "modules to be specified"},
@@ -353,7 +353,7 @@ static bool readOptions(const Vector *vector, Reading *reading, JvmCommand *comm
                                    "JDK_JAVA_OPTIONS");
             }
             if (i + 1 >= vector->count) {
-                return fail(error, "Error: -jar requires jar file specification");
+                return fail(error, "Error: -jar requires a jar file");
             }
             command->jarFile = vector->words[i + 1];
             i += 2;
