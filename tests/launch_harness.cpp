@@ -105,14 +105,16 @@ static std::vector<std::string> environmentWords(const std::map<std::string, std
     return words;
 }
 
-pid_t startProgram(const std::string &dir, const std::string &tag, std::vector<std::string> argv,
-                   const std::map<std::string, std::string> &env,
-                   const std::function<void()> &inChild) {
-    std::vector<char *> args = execPointers(argv);
-    std::vector<std::string> envWords = environmentWords(env);
+// Forks and runs `program` with `argvWords` and `envWords` in `dir`: stdin
+// on /dev/null, stdout into `outPath`, stderr into `errPath`, no other
+// descriptor; every signal set to its default first when `defaultSignals`,
+// then `inChild` when given. Returns the process id.
+static pid_t spawnProgram(const std::string &program, std::vector<std::string> argvWords,
+                          std::vector<std::string> envWords, const std::string &dir,
+                          const std::string &outPath, const std::string &errPath,
+                          bool defaultSignals, const std::function<void()> &inChild) {
+    std::vector<char *> args = execPointers(argvWords);
     std::vector<char *> envp = execPointers(envWords);
-    std::string outPath = dir + "/" + tag + ".out";
-    std::string errPath = dir + "/" + tag + ".err";
     pid_t pid = fork();
     if (pid == 0) {
         int null = open("/dev/null", O_RDWR);
@@ -122,17 +124,27 @@ pid_t startProgram(const std::string &dir, const std::string &tag, std::vector<s
         dup2(out, 1);
         dup2(err, 2);
         syscall(SYS_close_range, 3U, ~0U, 0U);
-        defaultSignalState();
+        if (defaultSignals) {
+            defaultSignalState();
+        }
         if (chdir(dir.c_str()) != 0) {
             _exit(126);
         }
         if (inChild) {
             inChild();
         }
-        execve(args[0], args.data(), envp.data());
+        execve(program.c_str(), args.data(), envp.data());
         _exit(127);
     }
     return pid;
+}
+
+pid_t startProgram(const std::string &dir, const std::string &tag, std::vector<std::string> argv,
+                   const std::map<std::string, std::string> &env,
+                   const std::function<void()> &inChild) {
+    std::string program = argv.at(0);
+    return spawnProgram(program, argv, environmentWords(env), dir, dir + "/" + tag + ".out",
+                        dir + "/" + tag + ".err", true, inChild);
 }
 
 LaunchResult finishProgram(pid_t pid, const std::string &dir, const std::string &tag) {
@@ -163,13 +175,13 @@ void stderrToAbandonedPipe() {
     }
 }
 
-// Forks and runs `program` with `argvWords`, stdin on /dev/null, stdout
-// into <root>/stdout, stderr into <root>/stderr and no other descriptor;
-// waits for it.
+// Runs `program` with `argvWords` and `env` in the tree's root (anything a
+// command did by a relative path lands in the tree), stdin on /dev/null,
+// stdout into <root>/stdout, stderr into <root>/stderr, no other
+// descriptor and the signal state the test inherited; waits for it.
 static LaunchResult runProgram(const AppTree &tree, const std::string &program,
                                std::vector<std::string> argvWords,
                                const std::map<std::string, std::string> &env) {
-    std::vector<char *> argv = execPointers(argvWords);
     std::vector<std::string> envWords = environmentWords(env);
     // A sanitizer build's settings reach the launcher whatever the test sets.
     for (const char *name : {"ASAN_OPTIONS", "LSAN_OPTIONS", "UBSAN_OPTIONS"}) {
@@ -177,27 +189,11 @@ static LaunchResult runProgram(const AppTree &tree, const std::string &program,
             envWords.push_back(std::string(name) + "=" + getenv(name));
         }
     }
-    std::vector<char *> envp = execPointers(envWords);
-
     std::string errPath = tree.root + "/stderr";
     std::string outPath = tree.root + "/stdout";
     LaunchResult result;
-    result.pid = fork();
-    if (result.pid == 0) {
-        int err = open(errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-        int out = open(outPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-        int null = open("/dev/null", O_RDWR);
-        dup2(null, 0);
-        dup2(out, 1);
-        dup2(err, 2);
-        syscall(SYS_close_range, 3U, ~0U, 0U);
-        // Anything a command did by a relative path lands in the tree.
-        if (chdir(tree.root.c_str()) != 0) {
-            _exit(126);
-        }
-        execve(program.c_str(), argv.data(), envp.data());
-        _exit(127);
-    }
+    result.pid = spawnProgram(program, std::move(argvWords), envWords, tree.root, outPath,
+                              errPath, false, nullptr);
     waitpid(result.pid, &result.waitStatus, 0);
     result.exitCode = WIFEXITED(result.waitStatus) ? WEXITSTATUS(result.waitStatus) : -1;
     result.stderrText = readFile(errPath);
