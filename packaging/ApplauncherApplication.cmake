@@ -130,22 +130,30 @@ function(_applauncher_literal out value)
   set(${out} "${value}" PARENT_SCOPE)
 endfunction()
 
-# Installs application NAME (see the top of this file).
-function(applauncher_add_application)
-  set(fn applauncher_add_application)
-  cmake_parse_arguments(PARSE_ARGV 0 arg "EXCLUDE_FROM_ALL"
-    "NAME;RUNTIME;CONFIG;AUXLIB;DESTINATION" "ARGS;ENV")
+# Fails, naming function `fn`, on what cmake_parse_arguments left in the
+# caller's arg_ variables: unknown arguments, keywords without a value, and
+# any of the keywords after `fn` that was not given. A macro, so that it
+# reads the caller's variables.
+macro(_applauncher_check_arguments fn)
   if(arg_UNPARSED_ARGUMENTS)
     message(FATAL_ERROR "${fn}: unknown argument(s): ${arg_UNPARSED_ARGUMENTS}")
   endif()
   foreach(keyword IN LISTS arg_KEYWORDS_MISSING_VALUES)
     message(FATAL_ERROR "${fn}: ${keyword} given without a value")
   endforeach()
-  foreach(keyword NAME RUNTIME)
+  foreach(keyword ${ARGN})
     if(NOT DEFINED arg_${keyword})
       message(FATAL_ERROR "${fn}: ${keyword} is required")
     endif()
   endforeach()
+endmacro()
+
+# Installs application NAME (see the top of this file).
+function(applauncher_add_application)
+  set(fn applauncher_add_application)
+  cmake_parse_arguments(PARSE_ARGV 0 arg "EXCLUDE_FROM_ALL"
+    "NAME;RUNTIME;CONFIG;AUXLIB;DESTINATION" "ARGS;ENV")
+  _applauncher_check_arguments(${fn} NAME RUNTIME)
   set(name "${arg_NAME}")
   if(NOT name MATCHES "^[A-Za-z0-9][A-Za-z0-9._+-]*$")
     message(FATAL_ERROR "${fn}: NAME \"${name}\" is not a plain file name "
@@ -276,15 +284,7 @@ endfunction()
 function(applauncher_cpack_application)
   set(fn applauncher_cpack_application)
   cmake_parse_arguments(PARSE_ARGV 0 arg "" "NAME;SUMMARY;DESCRIPTION" "")
-  if(arg_UNPARSED_ARGUMENTS)
-    message(FATAL_ERROR "${fn}: unknown argument(s): ${arg_UNPARSED_ARGUMENTS}")
-  endif()
-  foreach(keyword IN LISTS arg_KEYWORDS_MISSING_VALUES)
-    message(FATAL_ERROR "${fn}: ${keyword} given without a value")
-  endforeach()
-  if(NOT DEFINED arg_NAME)
-    message(FATAL_ERROR "${fn}: NAME is required")
-  endif()
+  _applauncher_check_arguments(${fn} NAME)
   set(name "${arg_NAME}")
   get_property(known GLOBAL PROPERTY APPLAUNCHER_APPLICATIONS)
   if(NOT name IN_LIST known)
