@@ -29,14 +29,9 @@
 # the samples to include. Before timing, the launcher, the floor and the
 # direct command each run once and must print exactly the same.
 set -eu
-build=$(cd "$1" && pwd)
-runs=${2:-500}
-bin=$build/bin
-work=$(mktemp -d /tmp/applauncher-bench-XXXXXX)
-trap 'rm -rf "$work"' EXIT
-trap 'exit 1' HUP INT TERM PIPE
 # shellcheck source=bench/startup_common.sh
 . "$(dirname "$0")/startup_common.sh"
+begin_benchmark "$@"
 private_package_databases
 
 python=/usr/bin/python3.11

@@ -23,14 +23,9 @@
 # dpkg and rpm see only private databases (startup_common.sh). Nothing
 # outside the temporary directory is written.
 set -eu
-build=$(cd "$1" && pwd)
-runs=${2:-500}
-bin=$build/bin
-work=$(mktemp -d /tmp/applauncher-bench-XXXXXX)
-trap 'rm -rf "$work"' EXIT
-trap 'exit 1' HUP INT TERM PIPE
 # shellcheck source=bench/startup_common.sh
 . "$(dirname "$0")/startup_common.sh"
+begin_benchmark "$@"
 private_package_databases
 mkdir -p "$work/records"
 

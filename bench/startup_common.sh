@@ -1,12 +1,24 @@
 # shellcheck shell=sh disable=SC2154,SC2034
 # Sourced by the start-up benchmarks (startup.sh, runtime_startup.sh,
-# dpkg_growth.sh) after they set build (the build directory, absolute),
-# bin ($build/bin) and work (their temporary directory).
+# dpkg_growth.sh), which set build (the build directory, absolute), bin
+# ($build/bin) and work (their temporary directory), with begin_benchmark
+# or themselves.
 #
 # dpkg and rpm see only private databases: DPKG_ADMINDIR names a private
 # administrative directory ($dpkg_admindir, by default the empty one this
 # file makes), and a private HOME's .rpmmacros a private empty rpm
 # database. Nothing outside the temporary directory is written.
+
+# begin_benchmark BUILD_DIR [RUNS]: sets build, runs (default 500), bin and
+# work, a temporary directory removed when the script exits.
+begin_benchmark() {
+    build=$(cd "$1" && pwd)
+    runs=${2:-500}
+    bin=$build/bin
+    work=$(mktemp -d /tmp/applauncher-bench-XXXXXX)
+    trap 'rm -rf "$work"' EXIT
+    trap 'exit 1' HUP INT TERM PIPE
+}
 
 # app_tree DIR AUXLIB: bin/benchapp, lib/libapplauncher.so, its
 # configuration and the benchmark's runtime library, whose entry returns
