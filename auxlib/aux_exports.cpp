@@ -12,18 +12,19 @@
 #include "diagnostics.h"
 #include "launch_block.h"
 #include "launch_config.h"
+#include "quiet_writer.h"
 
 #define EXPORTED __attribute__((visibility("default")))
 
 static const char configName[] = "applauncher.cfg";
 static const char complaintPrefix[] = "applauncher: ";
 
-typedef struct AuxHandle {
+struct AuxHandle {
     LaunchConfig config;
     int32_t argc;
     char **argv;
     int32_t size;
-} AuxHandle;
+};
 
 // Says why the configuration was refused, in one line naming the file and
 // the line where there are any, whatever the debug setting.
@@ -40,7 +41,7 @@ static void complainAbout(const ConfigError *error) {
 // The directory part of `path`, "/" for the root, in place.
 static void cutLastComponent(char *path) {
     char *slash = strrchr(path, '/');
-    if (slash != NULL) {
+    if (slash != nullptr) {
         *(slash == path ? slash + 1 : slash) = '\0';
     }
 }
@@ -50,15 +51,15 @@ static void cutLastComponent(char *path) {
 // complaint when unknown.
 static bool findConfiguration(char **configPath, char **appDir) {
     Dl_info info;
-    if (dladdr((void *)&kivLauncherCreate, &info) == 0 || info.dli_fname == NULL ||
-        strchr(info.dli_fname, '/') == NULL) {
+    if (dladdr((void *)&kivLauncherCreate, &info) == 0 || info.dli_fname == nullptr ||
+        strchr(info.dli_fname, '/') == nullptr) {
         writeLine(complaintPrefix, "cannot tell where libapplauncher.so lies");
         return false;
     }
     size_t size = strlen(info.dli_fname) + sizeof configName + 1;
     *configPath = (char *)malloc(size);
     *appDir = strdup(info.dli_fname);
-    if (*configPath == NULL || *appDir == NULL) {
+    if (*configPath == nullptr || *appDir == nullptr) {
         writeLine(complaintPrefix, "out of memory");
         free(*configPath);
         free(*appDir);
@@ -75,7 +76,7 @@ static bool findConfiguration(char **configPath, char **appDir) {
 // Frees the handle and the configuration it holds.
 static void release(KivLauncherHandle handle) {
     AuxHandle *aux = (AuxHandle *)handle;
-    if (aux != NULL) {
+    if (aux != nullptr) {
         freeLaunchConfig(&aux->config);
         free(aux);
     }
@@ -83,14 +84,14 @@ static void release(KivLauncherHandle handle) {
 
 // The block's size, computed when the handle was made.
 static int32_t getDataSize(KivLauncherHandle handle) {
-    return handle != NULL ? ((AuxHandle *)handle)->size : 0;
+    return handle != nullptr ? ((AuxHandle *)handle)->size : 0;
 }
 
 // Builds the block in the launcher's buffer.
 static KivlLauncherData *fillData(KivLauncherHandle handle, void *buffer, int32_t bufferSize) {
     AuxHandle *aux = (AuxHandle *)handle;
-    if (aux == NULL) {
-        return NULL;
+    if (aux == nullptr) {
+        return nullptr;
     }
     return fillLaunchBlock(&aux->config, aux->argc, aux->argv, buffer, bufferSize);
 }
@@ -107,18 +108,17 @@ EXPORTED const KivlLauncherAPI *kivLauncherGetAPI(void) {
 // configuration is missing or malformed or the launch data would not fit.
 EXPORTED KivLauncherHandle kivLauncherCreate(int32_t argc, char **argv) {
     AuxHandle *aux = (AuxHandle *)calloc(1, sizeof *aux);
-    char *configPath = NULL;
-    char *appDir = NULL;
-    if (aux == NULL) {
+    char *configPath = nullptr;
+    char *appDir = nullptr;
+    if (aux == nullptr) {
         writeLine(complaintPrefix, "out of memory");
-        return NULL;
+        return nullptr;
     }
     if (!findConfiguration(&configPath, &appDir)) {
         free(aux);
-        return NULL;
+        return nullptr;
     }
-    const char *debug = getenv("SORVANTA_DEBUG");
-    const ConfigSource *source = fileSystemSource(debug != NULL && strcmp(debug, "true") == 0);
+    const ConfigSource *source = fileSystemSource(quietDebugEnabled());
     ConfigError error;
     bool loaded = loadLaunchConfig(source, configPath, appDir, commandLineBytes(argc, argv),
                                    &aux->config, &error);
@@ -127,7 +127,7 @@ EXPORTED KivLauncherHandle kivLauncherCreate(int32_t argc, char **argv) {
     if (!loaded) {
         complainAbout(&error);
         free(aux);
-        return NULL;
+        return nullptr;
     }
     aux->argc = argc;
     aux->argv = argv;
@@ -135,7 +135,7 @@ EXPORTED KivLauncherHandle kivLauncherCreate(int32_t argc, char **argv) {
     if (aux->size == 0) {
         writeLine(complaintPrefix, "launch data larger than 2 GiB");
         release(aux);
-        return NULL;
+        return nullptr;
     }
     return aux;
 }

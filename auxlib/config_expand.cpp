@@ -5,14 +5,14 @@
 
 enum { maxDefaultNesting = 32 };
 
-typedef struct Expander {
+struct Expander {
     const Expansion *how;
     const char *text;
     size_t length;
     size_t at;
     TextBuffer *out;
     char *reason;
-} Expander;
+};
 
 // Whether c may start a variable name: a letter or '_'.
 static bool isNameStart(char c) {
@@ -29,7 +29,10 @@ static bool emit(Expander *e, const char *bytes, size_t length) {
     if (e->out->length > e->how->limit || length > e->how->limit - e->out->length) {
         return refuseWith(e->reason, "value expands past the 2 GiB launch data limit");
     }
-    return appendText(e->out, bytes, length) || refuseWith(e->reason, "out of memory");
+    if (!appendText(e->out, bytes, length)) {
+        return refuseWith(e->reason, "out of memory");
+    }
+    return true;
 }
 
 // Appends substituted text, quoting the glob characters when the result
@@ -41,7 +44,7 @@ static bool emitSubstituted(Expander *e, const char *value) {
     }
     size_t start = 0;
     for (size_t i = 0; i < length; i++) {
-        if (strchr("*?[\\", value[i]) != NULL) {
+        if (strchr("*?[\\", value[i]) != nullptr) {
             if (!emit(e, value + start, i - start) || !emit(e, "\\", 1)) {
                 return false;
             }
@@ -67,8 +70,8 @@ static const char *valueOf(Expander *e, const char *name, size_t length) {
     }
     char local[128];
     char *copy = length < sizeof local ? local : (char *)malloc(length + 1);
-    if (copy == NULL) {
-        return NULL;
+    if (copy == nullptr) {
+        return nullptr;
     }
     memcpy(copy, name, length);
     copy[length] = '\0';
@@ -76,7 +79,7 @@ static const char *valueOf(Expander *e, const char *name, size_t length) {
     if (copy != local) {
         free(copy);
     }
-    return value != NULL ? value : "";
+    return value != nullptr ? value : "";
 }
 
 static bool expandUntil(Expander *e, bool inBraces, bool emitting, int nesting);
@@ -96,13 +99,16 @@ static bool expandBraces(Expander *e, bool emitting, int nesting) {
         end++;
     }
     const char *value = valueOf(e, e->text + name, end - name);
-    if (value == NULL) {
+    if (value == nullptr) {
         return refuseWith(e->reason, "out of memory");
     }
     e->at = end;
     if (end < e->length && e->text[end] == '}') {
         e->at++;
-        return !emitting || emitSubstituted(e, value);
+        if (!emitting) {
+            return true;
+        }
+        return emitSubstituted(e, value);
     }
     if (end == e->length) {
         return refuseWith(e->reason, "unterminated \"${\"");
@@ -121,7 +127,10 @@ static bool expandBraces(Expander *e, bool emitting, int nesting) {
         return false;
     }
     e->at++;
-    return !emitting || useDefault || emitSubstituted(e, value);
+    if (!emitting || useDefault) {
+        return true;
+    }
+    return emitSubstituted(e, value);
 }
 
 // Expands one "$" form; e->at is at the "$".
@@ -131,7 +140,10 @@ static bool expandDollar(Expander *e, bool emitting, int nesting) {
     char c = next < e->length ? e->text[next] : '\0';
     if (next < e->length && c == '$') {
         e->at = next + 1;
-        return !emitting || emit(e, "$", 1);
+        if (!emitting) {
+            return true;
+        }
+        return emit(e, "$", 1);
     }
     if (next < e->length && c == '{') {
         e->at = next + 1;
@@ -152,7 +164,10 @@ static bool expandDollar(Expander *e, bool emitting, int nesting) {
                           (int)(length > 64 ? 64 : length), word);
     }
     e->at = end;
-    return !emitting || emitSubstituted(e, valueOf(e, word, length));
+    if (!emitting) {
+        return true;
+    }
+    return emitSubstituted(e, valueOf(e, word, length));
 }
 
 // Expands from e->at to the end of the text or, inBraces, to the "}" that
@@ -185,6 +200,11 @@ static bool expandUntil(Expander *e, bool inBraces, bool emitting, int nesting) 
 bool expandValue(const Expansion *how, const char *value, size_t length, TextBuffer *out,
                  char *reason) {
     Expander e = {how, value, length, 0, out, reason};
-    return expandUntil(&e, false, true, 0) &&
-           (out->bytes != NULL || appendText(out, "", 0) || refuseWith(reason, "out of memory"));
+    if (!expandUntil(&e, false, true, 0)) {
+        return false;
+    }
+    if (out->bytes == nullptr && !appendText(out, "", 0)) {
+        return refuseWith(reason, "out of memory");
+    }
+    return true;
 }

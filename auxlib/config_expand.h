@@ -9,13 +9,13 @@
 #include "config_text.h"
 
 // What the names in a value stand for and how the result is used.
-typedef struct Expansion {
+struct Expansion {
     const ConfigSource *source;  // its variable() gives ${NAME}
     const char *appDir;
     const char *configDir;
     bool forPattern;  // the result is a glob pattern: quote substituted text
     size_t limit;     // the most bytes the result may hold
-} Expansion;
+};
 
 // Appends the expansion of value[0..length) to *out. False with the
 // reason when the value is malformed, its result would pass how->limit or

@@ -39,8 +39,8 @@ static char *readWhole(int fd, off_t size, size_t *length) {
     size_t capacity = (size_t)size < maxConfigFileBytes ? (size_t)size + 2 : maxConfigFileBytes + 2;
     size_t used = 0;
     char *text = (char *)malloc(capacity);
-    if (text == NULL) {
-        return NULL;
+    if (text == nullptr) {
+        return nullptr;
     }
     for (;;) {
         if (used + 1 == capacity) {
@@ -49,9 +49,9 @@ static char *readWhole(int fd, off_t size, size_t *length) {
             }
             size_t grown = 2 * capacity < maxConfigFileBytes + 2 ? 2 * capacity : maxConfigFileBytes + 2;
             char *larger = (char *)realloc(text, grown);
-            if (larger == NULL) {
+            if (larger == nullptr) {
                 free(text);
-                return NULL;
+                return nullptr;
             }
             text = larger;
             capacity = grown;
@@ -64,7 +64,7 @@ static char *readWhole(int fd, off_t size, size_t *length) {
             int failure = errno;
             free(text);
             errno = failure;
-            return NULL;
+            return nullptr;
         }
         if (got == 0) {
             break;
@@ -94,13 +94,13 @@ static bool readRegularFile(void *, const char *path, ConfigFileText *text, char
         return refuseWith(reason, "%s, not a regular file", kindOf(status.st_mode));
     }
     size_t length = 0;
-    char *bytes = status.st_size > (off_t)maxConfigFileBytes ? NULL
+    char *bytes = status.st_size > (off_t)maxConfigFileBytes ? nullptr
                                                              : readWhole(fd, status.st_size, &length);
     int failure = errno;
     close(fd);
-    if (bytes == NULL || length > maxConfigFileBytes) {
+    if (bytes == nullptr || length > maxConfigFileBytes) {
         free(bytes);
-        if (bytes == NULL && status.st_size <= (off_t)maxConfigFileBytes) {
+        if (bytes == nullptr && status.st_size <= (off_t)maxConfigFileBytes) {
             return refuseWith(reason, "%s", failure == ENOMEM ? "out of memory" : strerror(failure));
         }
         return refuseWith(reason, "larger than %zu bytes", maxConfigFileBytes);
@@ -112,10 +112,10 @@ static bool readRegularFile(void *, const char *path, ConfigFileText *text, char
 // ConfigSource.match through glob(3), sorted, the glob_t as the owner.
 static bool matchFiles(void *, const char *pattern, ConfigMatches *matches, char *reason) {
     glob_t *found = (glob_t *)calloc(1, sizeof *found);
-    if (found == NULL) {
+    if (found == nullptr) {
         return refuseWith(reason, "out of memory");
     }
-    int status = glob(pattern, 0, NULL, found);
+    int status = glob(pattern, 0, nullptr, found);
     if (status != 0 && status != GLOB_NOMATCH) {
         globfree(found);
         free(found);
@@ -128,11 +128,11 @@ static bool matchFiles(void *, const char *pattern, ConfigMatches *matches, char
 // ConfigSource.releaseMatches for matchFiles.
 static void releaseFileMatches(void *, ConfigMatches *matches) {
     glob_t *found = (glob_t *)matches->owner;
-    if (found != NULL) {
+    if (found != nullptr) {
         globfree(found);
         free(found);
     }
-    *matches = ConfigMatches{0, NULL, NULL};
+    *matches = ConfigMatches{0, nullptr, nullptr};
 }
 
 // ConfigSource.isFile through stat(2).
@@ -141,8 +141,10 @@ static bool isRegularFile(void *, const char *path, char *reason) {
     if (stat(path, &status) != 0) {
         return refuseWith(reason, "%s: %s", path, strerror(errno));
     }
-    return S_ISREG(status.st_mode) ||
-           refuseWith(reason, "%s %s, not a regular file", path, kindOf(status.st_mode));
+    if (!S_ISREG(status.st_mode)) {
+        return refuseWith(reason, "%s %s, not a regular file", path, kindOf(status.st_mode));
+    }
+    return true;
 }
 
 // ConfigSource.variable: the process environment. In secure mode (a
@@ -150,7 +152,7 @@ static bool isRegularFile(void *, const char *path, char *reason) {
 // environment chooses nothing: every variable counts as unset, so that
 // only the configuration's own defaults apply.
 static const char *environmentVariable(void *, const char *name) {
-    return getauxval(AT_SECURE) != 0 ? NULL : getenv(name);
+    return getauxval(AT_SECURE) != 0 ? nullptr : getenv(name);
 }
 
 // ConfigSource.trace: one debug line in the launcher's "[pid]: " form.
@@ -165,9 +167,9 @@ static void traceEvent(void *, const char *event, const char *path) {
 }
 
 const ConfigSource *fileSystemSource(bool traced) {
-    static const ConfigSource quiet = {NULL,          readRegularFile,     matchFiles, releaseFileMatches,
-                                       isRegularFile, environmentVariable, NULL};
-    static const ConfigSource loud = {NULL,          readRegularFile,     matchFiles, releaseFileMatches,
+    static const ConfigSource quiet = {nullptr,       readRegularFile,     matchFiles, releaseFileMatches,
+                                       isRegularFile, environmentVariable, nullptr};
+    static const ConfigSource loud = {nullptr,       readRegularFile,     matchFiles, releaseFileMatches,
                                       isRegularFile, environmentVariable, traceEvent};
     return traced ? &loud : &quiet;
 }

@@ -16,23 +16,23 @@ static const size_t maxConfigFileBytes = (size_t)1024 * 1024;
 // A configuration file's text, in heap memory its reader took with malloc
 // and the parser frees, and what tells the file apart from every other
 // (two texts come from the same file when both words match).
-typedef struct ConfigFileText {
+struct ConfigFileText {
     char *bytes;
     size_t length;
     uint64_t device;
     uint64_t inode;
-} ConfigFileText;
+};
 
 // The paths a pattern matched, in sorted order; `owner` is the source's.
-typedef struct ConfigMatches {
+struct ConfigMatches {
     size_t count;
     char **paths;
     void *owner;
-} ConfigMatches;
+};
 
 // Every reason is written into reason[0..configReasonSize), without the
 // path it concerns: the caller names that.
-typedef struct ConfigSource {
+struct ConfigSource {
     void *context;
     // Reads the configuration file at `path`. False with the reason when
     // it cannot be read, is not a regular file or is larger than
@@ -52,7 +52,7 @@ typedef struct ConfigSource {
     // Notes a file read ("read") or a pattern that matched nothing
     // ("no match") for the trace; null when nothing is traced.
     void (*trace)(void *context, const char *event, const char *path);
-} ConfigSource;
+};
 
 // The file system and the process environment; `traced` writes each
 // trace event as a debug line on standard error.

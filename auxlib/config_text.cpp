@@ -16,7 +16,7 @@ bool appendText(TextBuffer *buffer, const char *bytes, size_t length) {
             capacity = capacity * 2 > capacity ? capacity * 2 : needed;
         }
         char *grown = (char *)realloc(buffer->bytes, capacity);
-        if (grown == NULL) {
+        if (grown == nullptr) {
             return false;
         }
         buffer->bytes = grown;
@@ -32,7 +32,7 @@ bool appendText(TextBuffer *buffer, const char *bytes, size_t length) {
 
 void clearText(TextBuffer *buffer) {
     buffer->length = 0;
-    if (buffer->bytes != NULL) {
+    if (buffer->bytes != nullptr) {
         buffer->bytes[0] = '\0';
     }
 }
@@ -43,12 +43,12 @@ void freeText(TextBuffer *buffer) {
 }
 
 const char *textOf(const TextBuffer *buffer) {
-    return buffer->bytes != NULL ? buffer->bytes : "";
+    return buffer->bytes != nullptr ? buffer->bytes : "";
 }
 
 char *copyBytes(const char *bytes, size_t length) {
     char *copy = (char *)malloc(length + 1);
-    if (copy != NULL) {
+    if (copy != nullptr) {
         if (length > 0) {
             memcpy(copy, bytes, length);
         }

@@ -9,11 +9,11 @@ enum { configReasonSize = 512 };
 
 // Heap bytes that grow as they are appended to, always followed by a zero
 // once anything was appended. All zero is an empty buffer.
-typedef struct TextBuffer {
+struct TextBuffer {
     char *bytes;
     size_t length;
     size_t capacity;
-} TextBuffer;
+};
 
 // Appends bytes[0..length) and keeps a zero after them. False, with the
 // buffer unchanged, when memory runs out.

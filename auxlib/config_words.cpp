@@ -28,7 +28,10 @@ static bool appendDoubleQuoted(const char *text, size_t length, size_t *at, Text
         return refuseWith(reason, "unterminated '\"' in args=");
     }
     *at = i + 1;
-    return appendText(word, text + start, i - start) || refuseWith(reason, "out of memory");
+    if (!appendText(word, text + start, i - start)) {
+        return refuseWith(reason, "out of memory");
+    }
+    return true;
 }
 
 // Appends the word that starts at text[*at] and moves *at past it.
@@ -42,7 +45,7 @@ static bool appendWord(const char *text, size_t length, size_t *at, TextBuffer *
             }
         } else if (text[i] == '\'') {
             const char *close = (const char *)memchr(text + i + 1, '\'', length - i - 1);
-            if (close == NULL) {
+            if (close == nullptr) {
                 return refuseWith(reason, "unterminated \"'\" in args=");
             }
             size_t end = (size_t)(close - text);

@@ -6,7 +6,7 @@
 
 // Arguments the launcher's command line adds after argv[0].
 static int32_t extraArguments(int32_t argc, char *const *argv) {
-    return argv != NULL && argc > 1 ? argc - 1 : 0;
+    return argv != nullptr && argc > 1 ? argc - 1 : 0;
 }
 
 // Bytes `text` takes in the block, its zero included.
@@ -57,8 +57,8 @@ static char *placeText(char **cursor, const char *text) {
 KivlLauncherData *fillLaunchBlock(const LaunchConfig *config, int32_t argc, char *const *argv,
                                   void *buffer, int32_t bufferSize) {
     int32_t needed = launchBlockSize(config, argc, argv);
-    if (buffer == NULL || needed == 0 || bufferSize < needed) {
-        return NULL;
+    if (buffer == nullptr || needed == 0 || bufferSize < needed) {
+        return nullptr;
     }
     int32_t extra = extraArguments(argc, argv);
     KivlLauncherData *record = (KivlLauncherData *)buffer;
@@ -75,7 +75,7 @@ KivlLauncherData *fillLaunchBlock(const LaunchConfig *config, int32_t argc, char
     for (int32_t i = 0; i < extra; i++) {
         record->args[config->argCount + i] = placeText(&cursor, argv[i + 1]);
     }
-    record->args[record->argCount] = NULL;
+    record->args[record->argCount] = nullptr;
     for (int32_t i = 0; i < config->envCount; i++) {
         record->envNames[i] = placeText(&cursor, config->envNames[i]);
         record->envValues[i] = placeText(&cursor, config->envValues[i]);
@@ -88,12 +88,12 @@ KivlLauncherData *launchBlockFromConfig(const ConfigSource *source, const char *
                                         int32_t *outSize, ConfigError *error) {
     LaunchConfig config;
     if (!loadLaunchConfig(source, path, appDir, commandLineBytes(argc, argv), &config, error)) {
-        return NULL;
+        return nullptr;
     }
     int32_t size = launchBlockSize(&config, argc, argv);
-    void *buffer = size > 0 ? malloc((size_t)size) : NULL;
+    void *buffer = size > 0 ? malloc((size_t)size) : nullptr;
     KivlLauncherData *block = fillLaunchBlock(&config, argc, argv, buffer, size);
-    if (block == NULL) {
+    if (block == nullptr) {
         free(buffer);
         (void)snprintf(error->reason, sizeof error->reason, "%s",
                        size > 0 ? "out of memory" : "launch data larger than 2 GiB");

@@ -16,20 +16,25 @@ enum { maxIncludeDepth = 16, maxFilesRead = 1024 };
 static const uint64_t launchDataLimit = INT32_MAX;
 
 // A configuration file being read, and the chain of files that include it.
-typedef struct ConfigFile {
+struct ConfigFile {
     const char *path;
     char *dir;
     int32_t line;
     int depth;
     uint64_t device;
     uint64_t inode;
-    const struct ConfigFile *includer;
-} ConfigFile;
+    const ConfigFile *includer;
+};
 
-typedef struct Parser {
+// The state of one loadLaunchConfig: what has been read into `config`, the
+// room its arrays have, and the reason for refusing the line being applied.
+struct Parser {
     const ConfigSource *source;
     const char *appDir;
     LaunchConfig *config;
+    int32_t argCapacity;       // entries config->args has room for
+    int32_t envNameCapacity;   // entries config->envNames has room for
+    int32_t envValueCapacity;  // entries config->envValues has room for
     ConfigError *error;
     bool errorRecorded;
     uint64_t budget;  // bytes of launch data left
@@ -40,9 +45,10 @@ typedef struct Parser {
     TextBuffer word;
     TextBuffer path;
     char reason[configReasonSize];
-} Parser;
+};
 
-// Writes the reason for refusing the line being applied; false.
+// Writes the reason for refusing the line being applied into p->reason and
+// returns false, for the refusing caller to return.
 __attribute__((format(printf, 2, 3))) static bool fail(Parser *p, const char *format, ...) {
     va_list args;
     va_start(args, format);
@@ -51,13 +57,12 @@ __attribute__((format(printf, 2, 3))) static bool fail(Parser *p, const char *fo
     return false;
 }
 
-// Records p->reason as the error, found in `file` at `line`; false.
-static bool recordError(Parser *p, const char *file, int32_t line) {
+// Records p->reason as the error, found in `file` at `line`.
+static void recordError(Parser *p, const char *file, int32_t line) {
     (void)snprintf(p->error->file, sizeof p->error->file, "%s", file);
     p->error->line = line;
     memcpy(p->error->reason, p->reason, sizeof p->reason);
     p->errorRecorded = true;
-    return false;
 }
 
 // Whether c is a blank or a tab.
@@ -82,21 +87,27 @@ static bool isVariableName(const char *name, size_t length) {
     return length > 0;
 }
 
-// Makes room in *items, which holds `count` entries, for one more. False
-// when memory runs out or the count would pass what 32 bits hold.
-static bool reserveSlot(char ***items, int32_t count) {
+// Makes room in *items, which holds `count` entries and has room for
+// *capacity, for one more: when it is full its room doubles (4 entries
+// first). False when memory runs out or the count would pass what 32 bits
+// hold.
+static bool makeRoom(char ***items, int32_t count, int32_t *capacity) {
+    if (count < *capacity) {
+        return true;
+    }
     if (count == INT32_MAX) {
         return false;
     }
-    if (count != 0 && (count < 4 || (count & (count - 1)) != 0)) {
-        return true;
+    int32_t grown = 4;
+    if (count >= 4) {
+        grown = count <= INT32_MAX / 2 ? count * 2 : INT32_MAX;
     }
-    size_t capacity = count == 0 ? 4 : (size_t)count * 2;
-    char **grown = (char **)realloc(*items, capacity * sizeof *grown);
-    if (grown == NULL) {
+    char **larger = (char **)realloc(*items, (size_t)grown * sizeof *larger);
+    if (larger == nullptr) {
         return false;
     }
-    *items = grown;
+    *items = larger;
+    *capacity = grown;
     return true;
 }
 
@@ -129,28 +140,42 @@ static bool checkPathValue(Parser *p, const char *key, const char *value, size_t
     return true;
 }
 
+// Appends `dir` (its glob characters quoted when forPattern) and a slash
+// to p->path, unless `path` is absolute, then `path`. False when memory
+// runs out.
+static bool appendAnchored(Parser *p, const char *dir, const TextBuffer *path, bool forPattern) {
+    if (path->bytes[0] != '/') {
+        for (const char *c = dir; *c != '\0'; c++) {
+            bool quoted = forPattern && strchr("*?[\\", *c) != nullptr;
+            if (quoted && !appendText(&p->path, "\\", 1)) {
+                return false;
+            }
+            if (!appendText(&p->path, c, 1)) {
+                return false;
+            }
+        }
+        bool slashNeeded = dir[0] == '\0' || dir[strlen(dir) - 1] != '/';
+        if (slashNeeded && !appendText(&p->path, "/", 1)) {
+            return false;
+        }
+    }
+    return appendText(&p->path, path->bytes, path->length);
+}
+
 // Sets p->path to `dir`, a slash, and `path` (quoted as a pattern when
 // forPattern), or to `path` alone when it is absolute.
 static bool anchorPath(Parser *p, const char *dir, const TextBuffer *path, bool forPattern) {
     clearText(&p->path);
-    if (path->bytes[0] != '/') {
-        for (const char *c = dir; *c != '\0'; c++) {
-            if ((forPattern && strchr("*?[\\", *c) != NULL && !appendText(&p->path, "\\", 1)) ||
-                !appendText(&p->path, c, 1)) {
-                return fail(p, "out of memory");
-            }
-        }
-        if ((dir[0] == '\0' || dir[strlen(dir) - 1] != '/') && !appendText(&p->path, "/", 1)) {
-            return fail(p, "out of memory");
-        }
+    if (!appendAnchored(p, dir, path, forPattern)) {
+        return fail(p, "out of memory");
     }
-    return appendText(&p->path, path->bytes, path->length) || fail(p, "out of memory");
+    return true;
 }
 
 // Sets the runtime from a runtime= value: once, without blanks around the
 // path, expanded and anchored at the file's directory.
 static bool setRuntime(Parser *p, const ConfigFile *file, const char *value, size_t length) {
-    if (p->runtimeFile != NULL) {
+    if (p->runtimeFile != nullptr) {
         return fail(p, "runtime= given twice (first in %s:%d)", p->runtimeFile, p->runtimeLine);
     }
     if (!checkPathValue(p, "runtime", value, length) || !expand(p, file, value, length, false)) {
@@ -165,7 +190,10 @@ static bool setRuntime(Parser *p, const ConfigFile *file, const char *value, siz
     p->config->runtime = copyBytes(p->path.bytes, p->path.length);
     p->runtimeFile = copyBytes(file->path, strlen(file->path));
     p->runtimeLine = file->line;
-    return (p->config->runtime != NULL && p->runtimeFile != NULL) || fail(p, "out of memory");
+    if (p->config->runtime == nullptr || p->runtimeFile == nullptr) {
+        return fail(p, "out of memory");
+    }
+    return true;
 }
 
 // Appends a copy of text[0..length) to the arguments.
@@ -174,11 +202,15 @@ static bool addArgument(Parser *p, const char *text, size_t length) {
     if (!charge(p, length + 1 + sizeof(char *))) {
         return false;
     }
-    char *arg = NULL;
-    if (!reserveSlot(&config->args, config->argCount) || (arg = copyBytes(text, length)) == NULL) {
+    if (!makeRoom(&config->args, config->argCount, &p->argCapacity)) {
         return fail(p, "out of memory");
     }
-    config->args[config->argCount++] = arg;
+    char *arg = copyBytes(text, length);
+    if (arg == nullptr) {
+        return fail(p, "out of memory");
+    }
+    config->args[config->argCount] = arg;
+    config->argCount++;
     return true;
 }
 
@@ -190,7 +222,7 @@ static bool addWord(void *state, const TextBuffer *word, char *) {
 // Adds one "NAME=VALUE" variable from value[0..length).
 static bool addVariable(Parser *p, const ConfigFile *file, const char *value, size_t length) {
     const char *equals = (const char *)memchr(value, '=', length);
-    if (equals == NULL || equals == value) {
+    if (equals == nullptr || equals == value) {
         return fail(p, "env= needs NAME=VALUE");
     }
     size_t nameLength = (size_t)(equals - value);
@@ -205,12 +237,13 @@ static bool addVariable(Parser *p, const ConfigFile *file, const char *value, si
     }
     LaunchConfig *config = p->config;
     int32_t n = config->envCount;
-    if (!reserveSlot(&config->envNames, n) || !reserveSlot(&config->envValues, n)) {
+    if (!makeRoom(&config->envNames, n, &p->envNameCapacity) ||
+        !makeRoom(&config->envValues, n, &p->envValueCapacity)) {
         return fail(p, "out of memory");
     }
     char *name = copyBytes(value, nameLength);
     char *expanded = copyBytes(p->value.bytes, p->value.length);
-    if (name == NULL || expanded == NULL) {
+    if (name == nullptr || expanded == nullptr) {
         free(name);
         free(expanded);
         return fail(p, "out of memory");
@@ -231,7 +264,7 @@ static bool includeFiles(Parser *p, const ConfigFile *file, const char *value, s
     if (!checkPathValue(p, key, value, length) || !expand(p, file, value, length, true)) {
         return false;
     }
-    ConfigMatches matches = {0, NULL, NULL};
+    ConfigMatches matches = {0, nullptr, nullptr};
     clearText(&p->path);
     bool searched = p->value.length > 0;
     if (searched && (!anchorPath(p, file->dir, &p->value, true) ||
@@ -242,16 +275,18 @@ static bool includeFiles(Parser *p, const ConfigFile *file, const char *value, s
     if (matches.count == 0) {
         if (!optional) {
             included = fail(p, "include= matched nothing: %s", textOf(&p->path));
-        } else if (p->source->trace != NULL) {
+        } else if (p->source->trace != nullptr) {
             p->source->trace(p->source->context, "no match", textOf(&p->path));
         }
     } else if (file->depth == maxIncludeDepth) {
         included = fail(p, "includes nested deeper than %d", maxIncludeDepth);
     }
     for (size_t i = 0; included && i < matches.count; i++) {
-        included = p->filesRead < maxFilesRead
-                       ? readAndParse(p, matches.paths[i], file)
-                       : fail(p, "more than %d configuration files", maxFilesRead);
+        if (p->filesRead >= maxFilesRead) {
+            included = fail(p, "more than %d configuration files", maxFilesRead);
+        } else {
+            included = readAndParse(p, matches.paths[i], file);
+        }
     }
     if (searched) {
         p->source->releaseMatches(p->source->context, &matches);
@@ -265,7 +300,7 @@ static bool applyLine(Parser *p, const ConfigFile *file, const char *line, size_
     if (length > 0 && line[length - 1] == '\r') {
         length--;
     }
-    if (memchr(line, '\0', length) != NULL) {
+    if (memchr(line, '\0', length) != nullptr) {
         return fail(p, "line holds a NUL byte");
     }
     size_t start = 0;
@@ -276,7 +311,7 @@ static bool applyLine(Parser *p, const ConfigFile *file, const char *line, size_
         return true;
     }
     const char *equals = (const char *)memchr(line + start, '=', length - start);
-    if (equals == NULL) {
+    if (equals == nullptr) {
         return fail(p, "line has no '='");
     }
     size_t keyEnd = (size_t)(equals - line);
@@ -291,12 +326,16 @@ static bool applyLine(Parser *p, const ConfigFile *file, const char *line, size_
         return setRuntime(p, file, value, valueLength);
     }
     if (keyIs(key, keyLength, "arg")) {
-        return expand(p, file, value, valueLength, false) &&
-               addArgument(p, p->value.bytes, p->value.length);
+        if (!expand(p, file, value, valueLength, false)) {
+            return false;
+        }
+        return addArgument(p, p->value.bytes, p->value.length);
     }
     if (keyIs(key, keyLength, "args")) {
-        return expand(p, file, value, valueLength, false) &&
-               splitWords(p->value.bytes, p->value.length, &p->word, addWord, p, p->reason);
+        if (!expand(p, file, value, valueLength, false)) {
+            return false;
+        }
+        return splitWords(p->value.bytes, p->value.length, &p->word, addWord, p, p->reason);
     }
     if (keyIs(key, keyLength, "env")) {
         return addVariable(p, file, value, valueLength);
@@ -316,14 +355,18 @@ static bool parseText(Parser *p, ConfigFile *file, const char *text, size_t leng
     size_t start = length >= 3 && memcmp(text, "\xEF\xBB\xBF", 3) == 0 ? 3 : 0;
     while (start < length) {
         const char *newline = (const char *)memchr(text + start, '\n', length - start);
-        size_t end = newline != NULL ? (size_t)(newline - text) : length;
+        size_t end = newline != nullptr ? (size_t)(newline - text) : length;
         if (file->line == INT32_MAX) {
-            (void)fail(p, "too many lines");
-            return recordError(p, file->path, 0);
+            fail(p, "too many lines");
+            recordError(p, file->path, 0);
+            return false;
         }
         file->line++;
         if (!applyLine(p, file, text + start, end - start)) {
-            return p->errorRecorded ? false : recordError(p, file->path, file->line);
+            if (!p->errorRecorded) {
+                recordError(p, file->path, file->line);
+            }
+            return false;
         }
         start = end + 1;
     }
@@ -334,7 +377,7 @@ static bool parseText(Parser *p, ConfigFile *file, const char *text, size_t leng
 // a bare name); null when memory runs out.
 static char *directoryOf(const char *path) {
     const char *slash = strrchr(path, '/');
-    if (slash == NULL) {
+    if (slash == nullptr) {
         return copyBytes(".", 1);
     }
     return copyBytes(path, slash == path ? 1 : (size_t)(slash - path));
@@ -347,31 +390,38 @@ static char *directoryOf(const char *path) {
 static bool readAndParse(Parser *p, const char *path, const ConfigFile *includer) {
     ConfigFileText text;
     if (!p->source->readFile(p->source->context, path, &text, p->reason)) {
-        return recordError(p, path, 0);
+        recordError(p, path, 0);
+        return false;
     }
     p->filesRead++;
-    for (const ConfigFile *open = includer; open != NULL; open = open->includer) {
+    for (const ConfigFile *open = includer; open != nullptr; open = open->includer) {
         if (open->device == text.device && open->inode == text.inode) {
             free(text.bytes);
             return fail(p, "include cycle: %s is already being read", path);
         }
     }
-    if (p->source->trace != NULL) {
+    if (p->source->trace != nullptr) {
         p->source->trace(p->source->context, "read", path);
     }
-    ConfigFile file = {path,        directoryOf(path), 0,         includer ? includer->depth + 1 : 0,
-                       text.device, text.inode,        includer};
-    bool parsed = file.dir != NULL ? parseText(p, &file, text.bytes, text.length)
-                                   : (fail(p, "out of memory"), recordError(p, path, 0));
+    int depth = includer != nullptr ? includer->depth + 1 : 0;
+    ConfigFile file = {path, directoryOf(path), 0, depth, text.device, text.inode, includer};
+    bool parsed = false;
+    if (file.dir == nullptr) {
+        fail(p, "out of memory");
+        recordError(p, path, 0);
+    } else {
+        parsed = parseText(p, &file, text.bytes, text.length);
+    }
     free(file.dir);
     free(text.bytes);
     return parsed;
 }
 
-typedef struct NamedIndex {
+// A variable's name and its place among the env= entries.
+struct NamedIndex {
     const char *name;
     int32_t index;
-} NamedIndex;
+};
 
 // Orders NamedIndex entries by name, then by their place.
 static int byNameThenIndex(const void *left, const void *right) {
@@ -389,15 +439,17 @@ static bool mergeRepeatedVariables(LaunchConfig *config) {
         return true;
     }
     NamedIndex *order = (NamedIndex *)malloc((size_t)count * sizeof *order);
-    if (order == NULL) {
+    if (order == nullptr) {
         return false;
     }
     for (int32_t i = 0; i < count; i++) {
         order[i] = NamedIndex{config->envNames[i], i};
     }
     qsort(order, (size_t)count, sizeof *order, byNameThenIndex);
-    for (int32_t group = 0, next; group < count; group = next) {
-        for (next = group + 1; next < count && strcmp(order[next].name, order[group].name) == 0;) {
+    int32_t group = 0;
+    while (group < count) {
+        int32_t next = group + 1;
+        while (next < count && strcmp(order[next].name, order[group].name) == 0) {
             next++;
         }
         int32_t first = order[group].index;
@@ -405,19 +457,20 @@ static bool mergeRepeatedVariables(LaunchConfig *config) {
         if (first != last) {
             free(config->envValues[first]);
             config->envValues[first] = config->envValues[last];
-            config->envValues[last] = NULL;
+            config->envValues[last] = nullptr;
         }
         for (int32_t k = group + 1; k < next; k++) {
             int32_t repeated = order[k].index;
             free(config->envNames[repeated]);
             free(config->envValues[repeated]);
-            config->envNames[repeated] = NULL;
+            config->envNames[repeated] = nullptr;
         }
+        group = next;
     }
     free(order);
     int32_t kept = 0;
     for (int32_t i = 0; i < count; i++) {
-        if (config->envNames[i] != NULL) {
+        if (config->envNames[i] != nullptr) {
             config->envNames[kept] = config->envNames[i];
             config->envValues[kept] = config->envValues[i];
             kept++;
@@ -440,15 +493,23 @@ bool loadLaunchConfig(const ConfigSource *source, const char *path, const char *
     p.config = config;
     p.error = error;
     p.budget = reservedBytes < launchDataLimit - fixed ? launchDataLimit - fixed - reservedBytes : 0;
-    bool loaded = readAndParse(&p, path, NULL) || (!p.errorRecorded && recordError(&p, path, 0));
-    if (loaded && config->runtime == NULL) {
-        loaded = fail(&p, "no runtime= line") || recordError(&p, path, 0);
+    bool loaded = readAndParse(&p, path, nullptr);
+    if (!loaded && !p.errorRecorded) {
+        recordError(&p, path, 0);
+    }
+    if (loaded && config->runtime == nullptr) {
+        fail(&p, "no runtime= line");
+        recordError(&p, path, 0);
+        loaded = false;
     }
     if (loaded && !source->isFile(source->context, config->runtime, p.reason)) {
-        loaded = recordError(&p, p.runtimeFile, p.runtimeLine);
+        recordError(&p, p.runtimeFile, p.runtimeLine);
+        loaded = false;
     }
     if (loaded && !mergeRepeatedVariables(config)) {
-        loaded = fail(&p, "out of memory") || recordError(&p, path, 0);
+        fail(&p, "out of memory");
+        recordError(&p, path, 0);
+        loaded = false;
     }
     freeText(&p.value);
     freeText(&p.word);

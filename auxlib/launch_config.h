@@ -14,23 +14,23 @@
 // What a set of configuration files says, expanded, with the runtime path
 // made absolute and each variable once. Every text and array is heap
 // memory it owns.
-typedef struct LaunchConfig {
+struct LaunchConfig {
     char *runtime;
     int32_t argCount;
     char **args;
     int32_t envCount;
     char **envNames;
     char **envValues;
-} LaunchConfig;
+};
 
 // Why a configuration was refused: the file and the line it was found on
 // (line 0: it concerns the whole file; an empty file: none in particular)
 // and a short reason.
-typedef struct ConfigError {
+struct ConfigError {
     char file[4096];
     int32_t line;
     char reason[configReasonSize];
-} ConfigError;
+};
 
 // Reads the configuration file at `path` from `source`, and the files it
 // includes, in reading order. $APPDIR stands for `appDir`, $CONFIGDIR for

@@ -8,9 +8,7 @@
 #include <stdio.h>
 #include <string.h>
 
-typedef int32_t (*Entry)(int32_t, char **, uint64_t, uint64_t, uint64_t, uint64_t, const char *,
-                         const char *, const char *, const char *, uint64_t, uint64_t, uint64_t,
-                         uint64_t);
+#include "hux_runtime_api.h"
 
 int main(int argc, char **argv) {
     if (argc < 2) {
@@ -19,7 +17,7 @@ int main(int argc, char **argv) {
     }
     void *runtime = dlopen(argv[1], RTLD_NOW);
     void *symbol = runtime == NULL ? NULL : dlsym(runtime, "HUX_Launch");
-    Entry entry;
+    HuxLaunchFn entry;
     memcpy(&entry, &symbol, sizeof entry);
     if (symbol == NULL) {
         fprintf(stderr, "startup_floor: %s\n", dlerror());

@@ -2,7 +2,7 @@
 // frame written into a pipe by another process, read, checked and rebased,
 // for blocks of 1, 16 and 64 MiB; against a raw copy of the same bytes
 // through the same kind of pipe into a fresh buffer.
-#include "../launcher/record_handoff.h"
+#include "record_handoff.h"
 
 #include <malloc.h>
 #include <stdlib.h>

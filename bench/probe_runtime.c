@@ -9,6 +9,8 @@
 #include <stdlib.h>
 #include <string.h>
 
+#include "hux_runtime_api.h"
+
 /* The value in kB of the /proc/self/status field `name` ("VmHWM:"), or -1. */
 static long statusField(const char *name) {
     FILE *status = fopen("/proc/self/status", "r");

@@ -117,7 +117,8 @@ ProbeRun probeLibrary(const std::string &library, const std::vector<std::string>
         [&library, &argv](int dataFd) { return probeChild(library, argv, dataFd); });
     if (!probe.run.data.empty()) {
         int32_t size = 0;
-        KivlLauncherData *record = receiveFrame(probe.run.data, &size, &probe.refusal);
+        bool rejected = false;
+        KivlLauncherData *record = receiveFrame(probe.run.data, &size, &probe.refusal, &rejected);
         if (record != nullptr) {
             probe.received = true;
             probe.data = launchDataOf(record, size);

@@ -1,6 +1,6 @@
-// kivLauncherLog and kivLauncherDebugEnabled in the launcher log's place:
-// every line the launcher's code would write with SORVANTA_DEBUG=true is
-// kept, whatever the environment says. In a child (child.h) a line goes to
+// kivLauncherLog in the launcher log's place: every line the launcher's
+// code would write with SORVANTA_DEBUG=true is kept, whatever the
+// environment says, to be shown. In a child (child.h) a line goes to
 // the parent at once, so that lines written before a crash are not lost;
 // in the parent it is kept for takeParentLog.
 #include "doctor_log.h"
@@ -14,12 +14,6 @@
 
 namespace {
 std::vector<std::string> parentLog;
-}
-
-// Always true: the locator then hands every output line of its commands to
-// the log, which is where the doctor reads them.
-bool kivLauncherDebugEnabled() {
-    return true;
 }
 
 void kivLauncherLog(const char *format, ...) {

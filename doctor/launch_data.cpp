@@ -53,7 +53,9 @@ static int frameDescriptor(const std::string &frame) {
     return fd;
 }
 
-KivlLauncherData *receiveFrame(const std::string &frame, int32_t *size, std::string *why) {
+KivlLauncherData *receiveFrame(const std::string &frame, int32_t *size, std::string *why,
+                               bool *rejected) {
+    *rejected = false;
     (void)takeParentLog();
     int fd = frameDescriptor(frame);
     if (fd < 0) {
@@ -66,6 +68,7 @@ KivlLauncherData *receiveFrame(const std::string &frame, int32_t *size, std::str
     KivlLauncherData *record = nullptr;
     if (block != nullptr) {
         record = acceptRecord(block, *size, childAddress);
+        *rejected = record == nullptr;
     }
     std::vector<std::string> lines = takeParentLog();
     *why = lines.empty() ? "" : lines.back();

@@ -32,7 +32,9 @@ void addLaunchDataDetail(Step &step, const LaunchData &data);
 // Receives a frame sent with sendRecord, as the launcher's parent does:
 // receiveBlock, then acceptRecord (the record check and the rebase).
 // Returns the record (heap memory, freed with free) with its size, or null
-// with the launcher's log line in *why.
-KivlLauncherData *receiveFrame(const std::string &frame, int32_t *size, std::string *why);
+// with the launcher's log line in *why and, in *rejected, whether the frame
+// came whole but the record check refused the block.
+KivlLauncherData *receiveFrame(const std::string &frame, int32_t *size, std::string *why,
+                               bool *rejected);
 
 #endif

@@ -1,11 +1,8 @@
 #include "launch_step.h"
 
-#include <errno.h>
 #include <stdlib.h>
 #include <string.h>
 #include <unistd.h>
-
-#include <algorithm>
 
 #include "child.h"
 #include "contract_probe.h"
@@ -16,9 +13,6 @@ namespace {
 
 const char interfaceStep[] = "library interface";
 const char dataStep[] = "launch data";
-const char tableMissing[] = "Failed to get KivlLauncherAPI instance";
-const char tableEntryMissing[] = "KivlLauncherAPI table has a null entry";
-const char foreignFill[] = "fillData returned a pointer outside its buffer";
 
 const char exportHint[] =
     "export kivLauncherGetAPI and kivLauncherCreate under these unmangled names "
@@ -33,12 +27,6 @@ const char recordHint[] =
     "the block breaks the single-block rule: every pointer points into the block, no pointer "
     "field is null, the arrays lie after the record and the strings after the arrays, each "
     "ending with its zero inside the block";
-
-// Whether `text` ends with `suffix`.
-bool endsWith(const std::string &text, const std::string &suffix) {
-    return text.size() >= suffix.size() &&
-           text.compare(text.size() - suffix.size(), suffix.size(), suffix) == 0;
-}
 
 // `word` as one shell word: as it is when it holds only characters no
 // shell treats specially, else in single quotes.
@@ -69,26 +57,35 @@ std::string lastOutputLine(const ChildRun &run) {
     return lines.empty() ? "" : lines.back();
 }
 
-// The interface step, told from the first line obtainRecord logged (it
-// logs one line on each road that stops before a handle is asked for).
-// Returns false after appending a failed step.
-bool interfaceFromLog(const std::string &library, const ChildRun &run, Report &report) {
-    std::string first = run.logLines.empty() ? "" : run.logLines.front();
+// Why obtainRecord gave no record in the child `run`, as it said.
+RecordFailure failureOf(const ChildRun &run) {
+    return (RecordFailure)strtol(lastEvent(run, "failure", "0").c_str(), nullptr, 10);
+}
+
+// The interface step, told from why obtainRecord stopped before a handle
+// was asked for; the line it logged (the loader's text) is shown. Returns
+// false after appending a failed step.
+bool interfaceFromFailure(const std::string &library, const ChildRun &run, Report &report) {
+    std::string logged = run.logLines.empty() ? "" : run.logLines.front();
     Step *step = nullptr;
-    if (first == tableMissing) {
+    switch (failureOf(run)) {
+    case recordTableMissing:
         step = &failStep(report, interfaceStep, "kivLauncherGetAPI returned no table", tableHint);
-    } else if (endsWith(first, "undefined symbol: kivLauncherGetAPI")) {
+        break;
+    case recordGetApiNotExported:
         step = &failStep(report, interfaceStep, "kivLauncherGetAPI is not exported", exportHint);
-    } else if (endsWith(first, "undefined symbol: kivLauncherCreate")) {
+        break;
+    case recordCreateNotExported:
         step = &failStep(report, interfaceStep, "kivLauncherCreate is not exported", exportHint);
-    } else if (!first.empty() && first != foreignFill && first != tableEntryMissing &&
-               first != strerror(ENOMEM)) {
-        bool exists = access(library.c_str(), F_OK) == 0;
-        step = &failStep(report, interfaceStep, "does not load: " + first,
-                         exists ? "the dynamic loader refuses the library: fix what it says (a "
-                                  "missing dependency, a file for another machine, no library)"
-                                : "put the application's auxiliary library at " + library);
-    } else {
+        break;
+    case recordLibraryNotLoaded:
+        step = &failStep(report, interfaceStep, "does not load: " + logged,
+                         access(library.c_str(), F_OK) == 0
+                             ? "the dynamic loader refuses the library: fix what it says (a "
+                               "missing dependency, a file for another machine, no library)"
+                             : "put the application's auxiliary library at " + library);
+        break;
+    default:
         return true;
     }
     addDetail(*step, outputLines(run), "output: ");
@@ -137,7 +134,8 @@ KivlLauncherData *dataStepAfter(const std::string &library, const std::vector<st
                                 const ChildRun &run, Report &report, int32_t *size) {
     if (!run.data.empty()) {
         std::string refusal;
-        KivlLauncherData *record = receiveFrame(run.data, size, &refusal);
+        bool rejected = false;
+        KivlLauncherData *record = receiveFrame(run.data, size, &refusal, &rejected);
         if (record != nullptr) {
             Step &step = passStep(report, dataStep,
                                   std::to_string(*size) +
@@ -151,7 +149,6 @@ KivlLauncherData *dataStepAfter(const std::string &library, const std::vector<st
             addDetail(step, outputLines(run), "output: ");
             return record;
         }
-        bool rejected = refusal.compare(0, 17, "rejected record: ") == 0;
         Step &step = failStep(report, dataStep, refusal,
                               rejected ? recordHint
                                        : "the frame came short: the library's process " +
@@ -164,7 +161,7 @@ KivlLauncherData *dataStepAfter(const std::string &library, const std::vector<st
         addDetail(step, outputLines(run), "output: ");
         return nullptr;
     }
-    if (std::find(run.logLines.begin(), run.logLines.end(), foreignFill) != run.logLines.end()) {
+    if (failureOf(run) == recordFillOutsideBuffer) {
         Step &step = failStep(report, dataStep,
                               "fillData returned a pointer other than its buffer", fillHint);
         addDetail(step, outputLines(run), "output: ");
@@ -183,8 +180,10 @@ KivlLauncherData *obtainLaunchData(const std::string &library,
         std::vector<std::string> texts = argv;
         std::vector<char *> words = argvOf(texts);
         int32_t built = 0;
+        RecordFailure failure = recordObtained;
         KivlLauncherData *record =
-            obtainRecord(library.c_str(), (int32_t)argv.size(), words.data(), &built);
+            obtainRecord(library.c_str(), (int32_t)argv.size(), words.data(), &built, &failure);
+        childEvent("failure", std::to_string((int)failure));
         int status = 0;
         if (record != nullptr) {
             childEvent("sending", std::to_string(built));
@@ -193,10 +192,10 @@ KivlLauncherData *obtainLaunchData(const std::string &library,
         }
         return status;
     });
-    if (!interfaceFromLog(library, run, report)) {
+    if (!interfaceFromFailure(library, run, report)) {
         return nullptr;
     }
-    bool refusedTable = !run.logLines.empty() && run.logLines.front() == tableEntryMissing;
+    bool refusedTable = failureOf(run) == recordTableEntryMissing;
     if (run.data.empty() && (!endedCleanly(run) || refusedTable)) {
         ProbeRun probe = probeLibrary(library, argv);
         if (!nullEntries(probe).empty()) {
@@ -205,7 +204,7 @@ KivlLauncherData *obtainLaunchData(const std::string &library,
                                   "set release, getDataSize and fillData: the launcher calls "
                                   "each of them");
             step.detail.push_back(refusedTable ? "the launcher refuses such a table: " +
-                                                     std::string(tableEntryMissing)
+                                                     run.logLines.front()
                                                : "the library's process " + describeEnd(run) +
                                                      " when the launcher's code called one");
             addDetail(step, outputLines(run), "output: ");

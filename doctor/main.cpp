@@ -1,8 +1,6 @@
 // applauncher-doctor: says, step by step, how the launcher installed at a
 // path would start with given arguments, or whether an auxiliary library
 // keeps the binary contract, running the launcher's own code to find out.
-#include <errno.h>
-#include <fcntl.h>
 #include <libgen.h>
 #include <limits.h>
 #include <signal.h>
@@ -16,6 +14,7 @@
 
 #include "auxlib_check.h"
 #include "child.h"
+#include "launcher.h"
 #include "launch_step.h"
 #include "package_step.h"
 #include "report_output.h"
@@ -56,20 +55,6 @@ void endOnSignal(int sig) {
     killRunningChild();
     (void)signal(sig, SIG_DFL);
     (void)raise(sig);
-}
-
-// Opens /dev/null on whichever of descriptors 0, 1 and 2 is closed, so
-// that no pipe takes their place.
-void occupyStandardDescriptors() {
-    for (int fd = 0; fd <= 2; fd++) {
-        if (fcntl(fd, F_GETFD) < 0 && errno == EBADF) {
-            int opened = open("/dev/null", O_RDWR);
-            if (opened > 2) {
-                close(opened);
-                return;
-            }
-        }
-    }
 }
 
 // Says what is wrong with the command line and how it goes; returns 2.

@@ -17,7 +17,7 @@
 
 namespace {
 
-// One command the locator ran, as its log lines tell it.
+// One command the locator ran, as its observer was told of it.
 struct Query {
     std::string command;
     std::vector<std::string> output;
@@ -25,52 +25,61 @@ struct Query {
     int status = -1;
 };
 
-// The locator's log, told apart: the owner queries, the owner it found
-// and the listing query that followed, and any other line (an error).
+// What the locator did, told apart: the owner queries, the owner it found
+// and the listing query that followed.
 struct LocatorTrace {
     std::vector<Query> ownerQueries;
     std::vector<Query> listing;
     std::string owner;
     int ownerType = 0;
-    std::vector<std::string> otherLines;
 };
 
-// Whether `text` begins with `prefix`.
-bool startsWith(const std::string &text, const std::string &prefix) {
-    return text.compare(0, prefix.size(), prefix) == 0;
+// The locator's observer in the child: each call becomes an event for the
+// parent, in the order the calls came.
+void sendQueryStarted(void *, const char *command) {
+    childEvent("query", command);
 }
 
-// `text` without `prefix` and its last character (the closing bracket).
-std::string between(const std::string &text, const std::string &prefix) {
-    return text.substr(prefix.size(), text.size() - prefix.size() - 1);
+void sendQueryLine(void *, const char *line) {
+    childEvent("query-line", line);
 }
 
-// Tells the locator's log lines apart, in the order they came.
-LocatorTrace parseTrace(const std::vector<std::string> &lines) {
+void sendQueryEnded(void *, int32_t status) {
+    childEvent("query-exit", std::to_string(status));
+}
+
+void sendOwnerFound(void *, const char *name, int32_t type) {
+    childEvent("owner", std::to_string(type) + "|" + name);
+}
+
+const LocatorObserver childObserver = {nullptr, sendQueryStarted, sendQueryLine, sendQueryEnded,
+                                       sendOwnerFound};
+
+// The locator's queries and owner as the child's events tell them, in the
+// order they came.
+LocatorTrace traceOf(const ChildRun &run) {
     LocatorTrace trace;
     bool ownerSeen = false;
-    for (const std::string &line : lines) {
+    for (const std::string &event : run.events) {
+        size_t equals = event.find('=');
+        std::string key = event.substr(0, equals);
+        std::string value = equals == std::string::npos ? "" : event.substr(equals + 1);
         std::vector<Query> &queries = ownerSeen ? trace.listing : trace.ownerQueries;
-        if (startsWith(line, "popen: (") && line.back() == ')') {
-            queries.push_back(Query{between(line, "popen: ("), {}, false, -1});
-        } else if (startsWith(line, "popen: [") && line.back() == ']' && !queries.empty()) {
-            queries.back().output.push_back(between(line, "popen: ["));
-        } else if (startsWith(line, "popen: exit: ")) {
+        if (key == "query") {
+            queries.push_back(Query{value, {}, false, -1});
+        } else if (key == "query-line" && !queries.empty()) {
+            queries.back().output.push_back(value);
+        } else if (key == "query-exit") {
             if (queries.empty() || queries.back().ended) {
                 queries.push_back(Query{"(command not built)", {}, false, -1});
             }
             queries.back().ended = true;
-            const char *status = line.c_str() + strlen("popen: exit: ");
-            queries.back().status = (int)strtol(status, nullptr, 10);
-        } else if (startsWith(line, "owner pkg: (") && line.back() == ')' &&
-                   line.rfind('|') != std::string::npos) {
-            std::string inside = between(line, "owner pkg: (");
-            size_t bar = inside.rfind('|');
-            trace.owner = inside.substr(0, bar);
-            trace.ownerType = (int)strtol(inside.c_str() + bar + 1, nullptr, 10);
+            queries.back().status = (int)strtol(value.c_str(), nullptr, 10);
+        } else if (key == "owner") {
+            size_t bar = value.find('|');
+            trace.ownerType = (int)strtol(value.c_str(), nullptr, 10);
+            trace.owner = value.substr(bar + 1);
             ownerSeen = true;
-        } else {
-            trace.otherLines.push_back(line);
         }
     }
     return trace;
@@ -265,14 +274,14 @@ LibraryLocation locateLibrary(const std::string &exe, Report &report) {
     }
     const std::string &realExe = found.realExe;
     ChildRun run = runInChild([&realExe](int) {
-        char *path = getKivLauncherLibPathOf(realExe.c_str());
+        char *path = getKivLauncherLibPathOf(realExe.c_str(), &childObserver);
         if (path != nullptr) {
             childEvent("library", path);
         }
         free(path);
         return 0;
     });
-    LocatorTrace trace = parseTrace(run.logLines);
+    LocatorTrace trace = traceOf(run);
     std::string answer = lastEvent(run, "library");
     if (!ownerStep(trace, run, report)) {
         return found;
@@ -286,7 +295,7 @@ LibraryLocation locateLibrary(const std::string &exe, Report &report) {
     if (answer.empty()) {
         Step &step = failStep(report, "auxiliary library", "no path " + describeEnd(run),
                               "the locator could not form the path: see the lines above");
-        step.detail = trace.otherLines;
+        step.detail = run.logLines;
         return found;
     }
     Step &step = passStep(report, "auxiliary library", answer);

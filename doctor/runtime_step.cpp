@@ -3,10 +3,12 @@
 #include <dlfcn.h>
 #include <elf.h>
 #include <link.h>
+#include <stdlib.h>
 #include <string.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <map>
 
 #include "child.h"
 #include "launcher.h"
@@ -19,17 +21,32 @@ namespace {
 const char libraryStep[] = "runtime library";
 const char checkStep[] = "runtime check";
 
-// The optional check a runtime library exports beside its entry: 0 and a
-// description when what it needs is there, else 1 and the problem.
-typedef int32_t (*HuxCheckFn)(char *message, int32_t size);
-
 HuxCheckFn runtimeCheck = nullptr;
+const KivlLauncherData *checkedRecord = nullptr;
+
+// Reports, as events "unset=<index>", each launch data variable that
+// kivLauncherStartKiv could not set: its name does not hold its value (the
+// last value given for that name, when a name comes more than once).
+void reportUnsetVariables() {
+    const KivlLauncherData *record = checkedRecord;
+    std::map<std::string, const char *> lastValues;
+    for (int32_t i = 0; i < record->envCount; i++) {
+        lastValues[record->envNames[i]] = record->envValues[i];
+    }
+    for (int32_t i = 0; i < record->envCount; i++) {
+        const char *value = getenv(record->envNames[i]);
+        if (value == nullptr || strcmp(value, lastValues[record->envNames[i]]) != 0) {
+            childEvent("unset", std::to_string(i));
+        }
+    }
+}
 
 // Stands in for HUX_Launch when kivLauncherStartKiv has set the launch
 // data's variables: asks HUX_Check, when there is one, and reports it.
 int32_t checkInEntryPlace(int32_t, char **, uint64_t, uint64_t, uint64_t, uint64_t,
                           const char *, const char *, const char *, const char *, uint64_t,
                           uint64_t, uint64_t, uint64_t) {
+    reportUnsetVariables();
     if (runtimeCheck == nullptr) {
         childEvent("no-check", "");
         return 0;
@@ -58,6 +75,7 @@ int runtimeChild(const KivlLauncherData *record) {
     } else {
         childEvent("entry", "");
         runtimeCheck = (HuxCheckFn)dlsym(runtime, "HUX_Check");
+        checkedRecord = record;
         (void)kivLauncherStartKiv(record, checkInEntryPlace);
     }
     dlclose(runtime);
@@ -214,10 +232,10 @@ void checkRuntime(const KivlLauncherData *record, Report &report) {
     Step &step = passStep(report, libraryStep, "loads and exports HUX_Launch");
     step.detail.push_back("every needed library resolves: the dynamic loader loaded it with "
                           "immediate binding, as the launcher loads it");
-    for (const std::string &line : run.logLines) {
-        if (line.compare(0, 7, "setenv(") == 0) {
-            step.detail.push_back("note: " + line + ": the launcher would start the runtime "
-                                  "without that variable");
+    for (const std::string &event : run.events) {
+        if (event.compare(0, 6, "unset=") == 0) {
+            step.detail.push_back("note: setenv(" + event.substr(6) + ") failed: the launcher "
+                                  "would start the runtime without that variable");
         }
     }
     checkResultStep(run, report);

@@ -11,7 +11,7 @@
 // accept that block, and every string in it must read back as the
 // parser's result says. CONFIG_FUZZ_VERBOSE=1 prints what became of each
 // input.
-#include "../launcher/record_handoff.h"
+#include "record_handoff.h"
 
 #include <ctype.h>
 #include <stdio.h>

@@ -2,7 +2,7 @@
 // of the block's address in the child (native byte order), then the block.
 // The block is checked; a block the check accepts is rebased and every
 // string in it is read, as the runtime start would read them.
-#include "../launcher/record_handoff.h"
+#include "record_handoff.h"
 
 #include <stdio.h>
 #include <stdlib.h>

@@ -7,38 +7,55 @@
 #include "launcher.h"
 
 // Asks the library for the block size, allocates it and has the library
-// fill it. The handle is released in every case once it is not null. A
-// library that returns a pointer other than the buffer it was given yields
-// no record: the launcher can only send and free the buffer it allocated.
-KivlLauncherData *kivLauncherCreateKivlLauncherData(const KivlLauncherAPI *api,
-                                                    KivLauncherHandle handle,
-                                                    int32_t *outSize) {
-    if (handle == nullptr) {
-        return nullptr;
-    }
+// fill it. The handle is released in every case once it is not null, and
+// only then is a buffer that did not become the record freed. A library
+// that returns a pointer other than the buffer it was given yields no
+// record: the launcher can only send and free the buffer it allocated.
+KivlLauncherData *createRecord(const KivlLauncherAPI *api, KivLauncherHandle handle,
+                               int32_t *outSize, RecordFailure *failure) {
+    RecordFailure why = recordHandleRefused;
     KivlLauncherData *record = nullptr;
-    void *buffer = nullptr;
-    int32_t size = api->getDataSize(handle);
-    if (size > 0) {
-        buffer = malloc((size_t)size);
-        if (buffer == nullptr) {
-            kivLauncherLog("%s", strerror(errno));
+    if (handle != nullptr) {
+        void *buffer = nullptr;
+        int32_t size = api->getDataSize(handle);
+        if (size <= 0) {
+            why = recordSizeRefused;
         } else {
-            record = api->fillData(handle, buffer, size);
-            if (record != nullptr && record != buffer) {
-                kivLauncherLog("fillData returned a pointer outside its buffer");
-                record = nullptr;
+            buffer = malloc((size_t)size);
+            if (buffer == nullptr) {
+                kivLauncherLog("%s", strerror(errno));
+                why = recordBlockNotAllocated;
+            } else {
+                record = api->fillData(handle, buffer, size);
+                why = recordFillRefused;
             }
-            if (record != nullptr && outSize != nullptr) {
+        }
+        if (record != nullptr && record != buffer) {
+            kivLauncherLog("fillData returned a pointer outside its buffer");
+            record = nullptr;
+            why = recordFillOutsideBuffer;
+        }
+        if (record != nullptr) {
+            why = recordObtained;
+            if (outSize != nullptr) {
                 *outSize = size;
             }
         }
+        api->release(handle);
+        if (record == nullptr) {
+            free(buffer);
+        }
     }
-    api->release(handle);
-    if (record == nullptr) {
-        free(buffer);
+    if (failure != nullptr) {
+        *failure = why;
     }
     return record;
+}
+
+KivlLauncherData *kivLauncherCreateKivlLauncherData(const KivlLauncherAPI *api,
+                                                    KivLauncherHandle handle,
+                                                    int32_t *outSize) {
+    return createRecord(api, handle, outSize, nullptr);
 }
 
 // Logs the whole record before touching the environment, sets every

@@ -12,8 +12,8 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include "../locator/locator.h"
 #include "launcher.h"
+#include "locator.h"
 #include "record_handoff.h"
 
 static int32_t appArgc;
@@ -41,7 +41,7 @@ static int runChild(int *fds) {
     KivlLauncherData *record = nullptr;
     char *path = getKivLauncherLibPath();
     if (path != nullptr) {
-        record = obtainRecord(path, appArgc, appArgv, &size);
+        record = obtainRecord(path, appArgc, appArgv, &size, nullptr);
         free(path);
     }
     if (record != nullptr) {
@@ -104,21 +104,6 @@ static int runParent(int *fds, pid_t child) {
     }
     free(record);
     return status;
-}
-
-// Opens /dev/null on whichever of descriptors 0, 1 and 2 is closed, so
-// that neither the pipe nor a command's output can take one of their
-// places and be read or written as standard input, output or error.
-static void occupyStandardDescriptors() {
-    for (int fd = 0; fd <= 2; fd++) {
-        if (fcntl(fd, F_GETFD) < 0 && errno == EBADF) {
-            int opened = open("/dev/null", O_RDWR);
-            if (opened > 2) {
-                close(opened);
-                return;
-            }
-        }
-    }
 }
 
 int main(int argc, char **argv) {

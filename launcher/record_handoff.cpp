@@ -180,33 +180,40 @@ void rebaseRecord(KivlLauncherData *record, intptr_t delta) {
     }
 }
 
-KivlLauncherData *obtainRecord(const char *path, int32_t argc, char **argv, int32_t *size) {
+KivlLauncherData *obtainRecord(const char *path, int32_t argc, char **argv, int32_t *size,
+                               RecordFailure *failure) {
+    RecordFailure why = recordLibraryNotLoaded;
+    KivlLauncherData *record = nullptr;
     void *library = dlopen(path, RTLD_NOW);
     if (library == nullptr) {
         kivLauncherLog("%s", loaderError());
-        return nullptr;
-    }
-    KivlLauncherData *record = nullptr;
-    KivLauncherGetAPIFn getApi = (KivLauncherGetAPIFn)dlsym(library, "kivLauncherGetAPI");
-    if (getApi == nullptr) {
-        kivLauncherLog("%s", loaderError());
     } else {
-        const KivlLauncherAPI *api = getApi();
-        if (api == nullptr) {
+        why = recordGetApiNotExported;
+        KivLauncherGetAPIFn getApi = (KivLauncherGetAPIFn)dlsym(library, "kivLauncherGetAPI");
+        const KivlLauncherAPI *api = getApi != nullptr ? getApi() : nullptr;
+        if (getApi == nullptr) {
+            kivLauncherLog("%s", loaderError());
+        } else if (api == nullptr) {
             kivLauncherLog("Failed to get KivlLauncherAPI instance");
+            why = recordTableMissing;
         } else if (api->release == nullptr || api->getDataSize == nullptr ||
                    api->fillData == nullptr) {
             kivLauncherLog("KivlLauncherAPI table has a null entry");
+            why = recordTableEntryMissing;
         } else {
             KivLauncherCreateFn create = (KivLauncherCreateFn)dlsym(library, "kivLauncherCreate");
             if (create == nullptr) {
                 kivLauncherLog("%s", loaderError());
+                why = recordCreateNotExported;
             } else {
-                record = kivLauncherCreateKivlLauncherData(api, create(argc, argv), size);
+                record = createRecord(api, create(argc, argv), size, &why);
             }
         }
+        dlclose(library);
     }
-    dlclose(library);
+    if (failure != nullptr) {
+        *failure = why;
+    }
     return record;
 }
 

@@ -12,7 +12,7 @@
 
 #include <stdint.h>
 
-#include "kivlauncher_api.h"
+#include "launcher.h"
 
 // Writes all `length` bytes, repeating after short writes and EINTR.
 // Returns `length`, or -1 on any other failure.
@@ -30,8 +30,10 @@ const char *loaderError();
 // library before returning. Returns the record block (heap memory; stores
 // its size in *size) or null, after logging a loader failure, a null table
 // or a table with a null entry (which is never called, and no handle is
-// asked for); a null handle or a declined record adds no line.
-KivlLauncherData *obtainRecord(const char *path, int32_t argc, char **argv, int32_t *size);
+// asked for); a null handle or a declined record adds no line. Says in
+// *failure (when not null) why there is no record, or recordObtained.
+KivlLauncherData *obtainRecord(const char *path, int32_t argc, char **argv, int32_t *size,
+                               RecordFailure *failure);
 
 // Sends the frame: size, the block's address here, the block.
 // Returns 0, or 1 after logging a failed write.

@@ -12,7 +12,8 @@
 #include <sys/auxv.h>
 #include <unistd.h>
 
-#include "../launcher/launcher.h"
+#include "launcher.h"
+#include "quiet_writer.h"
 
 // Receives one output line (without its newline, changeable in place);
 // returns 1 to ask for further lines, anything else to stop delivery.
@@ -25,6 +26,9 @@ struct PackageDesc {
 };
 
 static const char libraryName[] = "/libapplauncher.so";
+
+// Told of each query while getKivLauncherLibPathOf runs; null otherwise.
+static const LocatorObserver *appObserver = nullptr;
 
 // The PATH the package queries run with in secure mode, as an environment
 // entry that takes the caller's place without any allocation.
@@ -191,6 +195,9 @@ static bool deliverLine(LineBuffer *line, bool logging, LineCallback callback, v
     if (logging) {
         kivLauncherLog("popen: [%s]", line->text);
     }
+    if (appObserver != nullptr) {
+        appObserver->queryLine(appObserver->context, line->text);
+    }
     return callback(context, line->text) == 1;
 }
 
@@ -206,7 +213,7 @@ static void readLines(FILE *stream, LineCallback callback, void *context) {
     LineBuffer line = {nullptr, 0, 0};
     bool delivering = true;
     bool reading = true;
-    bool logging = kivLauncherDebugEnabled();
+    bool logging = quietDebugEnabled();
     while (reading) {
         size_t got = fread(block, 1, sizeof block, stream);
         if (got < sizeof block) {
@@ -246,6 +253,9 @@ static int32_t popenCommand(const char *commandTemplate, const char *argument,
         kivLauncherLog("%s", strerror(errno));
     } else {
         kivLauncherLog("popen: (%s)", command);
+        if (appObserver != nullptr) {
+            appObserver->queryStarted(appObserver->context, command);
+        }
         // NOLINTNEXTLINE(cert-env33-c): the query needs the shell; the argument is quoted
         FILE *stream = popen(command, "r");
         if (stream == nullptr) {
@@ -257,6 +267,9 @@ static int32_t popenCommand(const char *commandTemplate, const char *argument,
     }
     free(command);
     kivLauncherLog("popen: exit: %d", status);
+    if (appObserver != nullptr) {
+        appObserver->queryEnded(appObserver->context, status);
+    }
     return status;
 }
 
@@ -377,6 +390,9 @@ static char *locateLauncherLib(char *exePath) {
         owned = findOwner(desc, exePath);
         if (owned) {
             kivLauncherLog("owner pkg: (%s|%d)", desc->name, desc->type);
+            if (appObserver != nullptr) {
+                appObserver->ownerFound(appObserver->context, desc->name, desc->type);
+            }
             result = listLauncherLib(desc);
         }
         free(desc->name);
@@ -398,11 +414,14 @@ char *getKivLauncherLibPath() {
     return locateLauncherLib(exePath);
 }
 
-char *getKivLauncherLibPathOf(const char *exePath) {
+char *getKivLauncherLibPathOf(const char *exePath, const LocatorObserver *observer) {
     char *copy = strdup(exePath);
     if (copy == nullptr) {
         kivLauncherLog("%s", strerror(errno));
         return nullptr;
     }
-    return locateLauncherLib(copy);
+    appObserver = observer;
+    char *path = locateLauncherLib(copy);
+    appObserver = nullptr;
+    return path;
 }

@@ -4,7 +4,9 @@
 #   lib/applauncher/libapplauncher.so        the reference auxiliary library
 #   lib/applauncher/libhux_python.so         the CPython runtime library, when built
 #   lib/applauncher/libhux_jvm.so            the JVM runtime library, when built
-#   include/applauncher/kivlauncher_api.h    the interface header
+#   include/applauncher/kivlauncher_api.h    the auxiliary library interface header
+#   include/applauncher/hux_runtime_api.h    the runtime library interface header
+#                                            (both installed by launcher/)
 #   lib/cmake/applauncher/                   find_package(applauncher), with
 #                                            applauncher_add_application()
 #   lib/pkgconfig/applauncher.pc             pkg-config applauncher
@@ -51,8 +53,6 @@ foreach(runtime_target IN LISTS applauncher_runtime_targets)
     FILE applauncher-${runtime_name}-targets.cmake
     DESTINATION ${applauncher_cmake_dir} COMPONENT development)
 endforeach()
-install(FILES ${PROJECT_SOURCE_DIR}/launcher/kivlauncher_api.h
-  DESTINATION ${CMAKE_INSTALL_INCLUDEDIR}/applauncher COMPONENT development)
 install(EXPORT applauncherTargets NAMESPACE applauncher::
   DESTINATION ${applauncher_cmake_dir} COMPONENT development)
 

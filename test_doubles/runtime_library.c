@@ -13,6 +13,8 @@
 
 #include "record_file.h"
 
+#include "hux_runtime_api.h"
+
 static int auxiliaryLibraryMapped(void) {
     FILE *maps = fopen("/proc/self/maps", "re");
     char line[4096];

@@ -5,7 +5,7 @@
 # one that needs the C++ runtime without saying so.
 function(add_doctor_test_library target)
   add_library(${target} SHARED ${ARGN})
-  target_include_directories(${target} PRIVATE ${PROJECT_SOURCE_DIR}/launcher)
+  target_link_libraries(${target} PRIVATE applauncher_interface)
   set_target_properties(${target} PROPERTIES C_STANDARD 11 C_EXTENSIONS OFF)
 endfunction()
 
@@ -33,15 +33,11 @@ if(TARGET hux_jvm)
   list(APPEND doctorTestLibraries hux_jvm)
 endif()
 
-add_executable(doctor_test doctor_test.cpp)
-target_compile_definitions(doctor_test PRIVATE ${doctorTestDefinitions})
-target_link_libraries(doctor_test PRIVATE launch_harness GTest::gtest GTest::gtest_main)
-add_dependencies(doctor_test ${doctorTestLibraries})
-gtest_discover_tests(doctor_test DISCOVERY_TIMEOUT 30 PROPERTIES LABELS process)
+applauncher_gtest(doctor_test LABELS process SOURCES doctor_test.cpp LINK launch_harness
+  DEFINES ${doctorTestDefinitions} NEEDS ${doctorTestLibraries})
 
 # The doctor is installed beside the launcher and hardened as it is.
-add_test(NAME doctor_hardening_check
+applauncher_script_test(doctor_hardening_check LABELS hardening
   COMMAND ${CMAKE_CURRENT_SOURCE_DIR}/hardening_check.sh
           --fortify=$<IF:$<CONFIG:Release,RelWithDebInfo,MinSizeRel>,yes,no>
           $<TARGET_FILE:applauncher_doctor>)
-set_tests_properties(doctor_hardening_check PROPERTIES LABELS hardening)

@@ -29,27 +29,18 @@ add_jar(jvm_test_dep SOURCES java/jardep/Dep.java OUTPUT_NAME dep)
 add_jar(jvm_test_app SOURCES java/jarapp/Main.java INCLUDE_JARS jvm_test_dep
   MANIFEST java/jarapp/manifest.txt OUTPUT_NAME app)
 
-add_executable(jvm_runtime_test jvm_runtime_test.cpp)
+applauncher_gtest(jvm_runtime_test LABELS runtime SOURCES jvm_runtime_test.cpp
+  LINK hux_runtime_common applauncher_interface launch_harness ${CMAKE_DL_LIBS}
+  NEEDS applauncher_aux hux_jvm jvm_test_probe jvm_test_dep jvm_test_app
+  DEFINES REFERENCE_AUX_LIBRARY="$<TARGET_FILE:applauncher_aux>"
+          JVM_RUNTIME_LIBRARY="$<TARGET_FILE:hux_jvm>"
+          JVM_TEST_JAVA_HOME="${jvm_test_java_home}"
+          PROBE_JAR="$<TARGET_PROPERTY:jvm_test_probe,JAR_FILE>"
+          DEP_JAR="$<TARGET_PROPERTY:jvm_test_dep,JAR_FILE>"
+          APP_JAR="$<TARGET_PROPERTY:jvm_test_app,JAR_FILE>")
 target_include_directories(jvm_runtime_test PRIVATE ${PROJECT_SOURCE_DIR}/runtimes/jvm
   $<TARGET_PROPERTY:hux_jvm,INCLUDE_DIRECTORIES>)
-target_compile_definitions(jvm_runtime_test PRIVATE
-  REFERENCE_AUX_LIBRARY="$<TARGET_FILE:applauncher_aux>"
-  JVM_RUNTIME_LIBRARY="$<TARGET_FILE:hux_jvm>"
-  JVM_TEST_JAVA_HOME="${jvm_test_java_home}"
-  PROBE_JAR="$<TARGET_PROPERTY:jvm_test_probe,JAR_FILE>"
-  DEP_JAR="$<TARGET_PROPERTY:jvm_test_dep,JAR_FILE>"
-  APP_JAR="$<TARGET_PROPERTY:jvm_test_app,JAR_FILE>")
-target_link_libraries(jvm_runtime_test PRIVATE hux_runtime_common launch_harness GTest::gtest GTest::gtest_main
-  ${CMAKE_DL_LIBS})
-add_dependencies(jvm_runtime_test applauncher_aux hux_jvm jvm_test_probe jvm_test_dep
-  jvm_test_app)
-gtest_discover_tests(jvm_runtime_test DISCOVERY_TIMEOUT 30 PROPERTIES LABELS runtime)
 
 # The same with every launcher run under valgrind: the runs that stop before
 # a VM starts are checked; those that start one skip, saying why.
-if(VALGRIND AND APPLAUNCHER_VALGRIND_TESTS)
-  add_test(NAME jvm_runtime_test_under_valgrind
-    COMMAND ${CMAKE_CURRENT_SOURCE_DIR}/under_valgrind.sh ${VALGRIND}
-            $<TARGET_FILE:jvm_runtime_test>)
-  set_tests_properties(jvm_runtime_test_under_valgrind PROPERTIES LABELS valgrind)
-endif()
+applauncher_valgrind_test(jvm_runtime_test)

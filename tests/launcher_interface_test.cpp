@@ -10,7 +10,9 @@
 #include <gtest/gtest.h>
 
 #include "captured_stderr.h"
+#include "launch_harness.h"
 #include "launcher.h"
+#include "record_handoff.h"
 
 namespace {
 
@@ -58,19 +60,22 @@ TEST(CreateRecord, SuccessHandsOverTheBufferAndItsSize) {
     free(record);
 }
 
-// Every failure releases the handle once and leaves the caller's size alone.
+// Every failure releases the handle once, leaves the caller's size alone
+// and says why.
 TEST(CreateRecord, FailuresReleaseTheHandleAndKeepTheSize) {
     struct Case {
         const char *name;
         int32_t size;
         decltype(FakeLibrary::fill) fill;
         const char *logged;
+        RecordFailure failure;
     };
-    for (Case c : {Case{"size 0", 0, FakeLibrary::Fill, ""},
-                   Case{"negative size", -40, FakeLibrary::Fill, ""},
-                   Case{"fill null", 64, FakeLibrary::Null, ""},
+    for (Case c : {Case{"size 0", 0, FakeLibrary::Fill, "", recordSizeRefused},
+                   Case{"negative size", -40, FakeLibrary::Fill, "", recordSizeRefused},
+                   Case{"fill null", 64, FakeLibrary::Null, "", recordFillRefused},
                    Case{"foreign pointer", 64, FakeLibrary::Foreign,
-                        "fillData returned a pointer outside its buffer\n"}}) {
+                        "fillData returned a pointer outside its buffer\n",
+                        recordFillOutsideBuffer}}) {
         FakeLibrary library;
         library.size = c.size;
         library.fill = c.fill;
@@ -81,8 +86,52 @@ TEST(CreateRecord, FailuresReleaseTheHandleAndKeepTheSize) {
         EXPECT_EQ(size, 77) << c.name;
         EXPECT_EQ(library.released, 1) << c.name;
         EXPECT_EQ(err.text(), c.logged) << c.name;
+        RecordFailure failure = recordObtained;
+        EXPECT_EQ(createRecord(&fakeTable, &library, &size, &failure), nullptr) << c.name;
+        EXPECT_EQ(failure, c.failure) << c.name;
     }
     EXPECT_EQ(kivLauncherCreateKivlLauncherData(&fakeTable, nullptr, nullptr), nullptr);
+    RecordFailure failure = recordObtained;
+    EXPECT_EQ(createRecord(&fakeTable, nullptr, nullptr, &failure), nullptr);
+    EXPECT_EQ(failure, recordHandleRefused);
+}
+
+// obtainRecord says why a real library gave no record, for each way it
+// can stop; the test auxiliary library is steered by AUX_MODE.
+TEST(ObtainRecord, SaysWhyThereIsNoRecord) {
+    struct Case {
+        const char *library;
+        const char *mode;
+        RecordFailure failure;
+    };
+    for (Case c : {Case{"/nonexistent/libapplauncher.so", "", recordLibraryNotLoaded},
+                   Case{NO_EXPORTS_LIBRARY, "", recordGetApiNotExported},
+                   Case{AUX_LIBRARY, "table-null", recordTableMissing},
+                   Case{AUX_LIBRARY, "table-entry-null", recordTableEntryMissing},
+                   Case{AUX_NO_CREATE_LIBRARY, "", recordCreateNotExported},
+                   Case{AUX_LIBRARY, "handle-null", recordHandleRefused},
+                   Case{AUX_LIBRARY, "size-zero", recordSizeRefused},
+                   Case{AUX_LIBRARY, "fill-null", recordFillRefused},
+                   Case{AUX_LIBRARY, "fill-foreign", recordFillOutsideBuffer},
+                   Case{AUX_LIBRARY, "", recordObtained}}) {
+        std::string records = testing::TempDir() + "obtain-record-XXXXXX";
+        ASSERT_NE(mkdtemp(&records[0]), nullptr);
+        setenv("TEST_RECORDS", records.c_str(), 1);
+        setenv("AUX_RUNTIME", RUNTIME_LIBRARY, 1);
+        setenv("AUX_MODE", c.mode, 1);
+        char program[] = "app";
+        char *argv[] = {program, nullptr};
+        int32_t size = 0;
+        RecordFailure failure = recordTableMissing;
+        KivlLauncherData *record = obtainRecord(c.library, 1, argv, &size, &failure);
+        EXPECT_EQ(failure, c.failure) << c.library << " " << c.mode;
+        EXPECT_EQ(record != nullptr, c.failure == recordObtained) << c.library << " " << c.mode;
+        free(record);
+        unsetenv("AUX_MODE");
+        unsetenv("AUX_RUNTIME");
+        unsetenv("TEST_RECORDS");
+        EXPECT_EQ(system(("rm -rf '" + records + "'").c_str()), 0);
+    }
 }
 
 TEST(DebugLog, WritesPrefixedLinesAndKeepsDirectivesInArgumentsLiteral) {

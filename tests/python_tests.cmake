@@ -17,18 +17,12 @@ set(pythonTestDefinitions
   PYTHON_INTERPRETER="${HUX_PYTHON_INTERPRETER}"
   PYTHON_PROGRAMS="${CMAKE_CURRENT_SOURCE_DIR}/python")
 
-add_executable(python_runtime_test python_runtime_test.cpp)
-target_compile_definitions(python_runtime_test PRIVATE ${pythonTestDefinitions})
-target_link_libraries(python_runtime_test PRIVATE launch_harness GTest::gtest
-  GTest::gtest_main)
-add_dependencies(python_runtime_test applauncher_aux hux_python hux_python_without_interpreter)
-gtest_discover_tests(python_runtime_test DISCOVERY_TIMEOUT 30
-  PROPERTIES LABELS runtime TIMEOUT 300)
+applauncher_gtest(python_runtime_test LABELS runtime TIMEOUT 300 LINK launch_harness
+  SOURCES python_runtime_test.cpp DEFINES ${pythonTestDefinitions}
+  NEEDS applauncher_aux hux_python hux_python_without_interpreter)
 
-add_executable(python_library_test python/runtime_library_test.cpp)
-target_compile_definitions(python_library_test PRIVATE ${pythonTestDefinitions})
+applauncher_gtest(python_library_test LABELS unit LINK quiet_writer ${CMAKE_DL_LIBS}
+  SOURCES python/runtime_library_test.cpp DEFINES ${pythonTestDefinitions}
+  NEEDS hux_python hux_python_without_interpreter)
 target_include_directories(python_library_test PRIVATE ${PROJECT_SOURCE_DIR}/runtimes/python
   ${PROJECT_SOURCE_DIR}/runtimes/common)
-target_link_libraries(python_library_test PRIVATE GTest::gtest GTest::gtest_main ${CMAKE_DL_LIBS})
-add_dependencies(python_library_test hux_python hux_python_without_interpreter)
-gtest_discover_tests(python_library_test DISCOVERY_TIMEOUT 30 PROPERTIES LABELS unit)

@@ -2,14 +2,9 @@
 #ifndef RUNTIME_TRACE_H
 #define RUNTIME_TRACE_H
 
-#include <stdbool.h>
-
 #ifdef __cplusplus
 extern "C" {
 #endif
-
-/* True while SORVANTA_DEBUG is exactly "true"; read at every call. */
-bool huxTraceEnabled(void);
 
 /* Writes "[pid]: message\n" to standard error in one write while
  * SORVANTA_DEBUG is exactly "true", otherwise nothing. A failed write is

@@ -18,10 +18,9 @@
 #include "jvm_command.h"
 #include "jvm_locate.h"
 #include "jvm_program.h"
+#include "hux_runtime_api.h"
 #include "runtime_trace.h"
 #include "secure_environment.h"
-
-#define EXPORTED __attribute__((visibility("default")))
 
 enum { FALLBACK_STACK_SIZE = 1 << 20 };
 
@@ -129,10 +128,9 @@ static int runOnMainThread(MainThread *main, size_t stackSize, const char *sourc
  * main threw or the VM, the main class or main could not be had (after
  * one line on standard error). System.exit ends the process itself. The
  * other twelve arguments carry nothing for this runtime. */
-EXPORTED int32_t HUX_Launch(int32_t argCount, char **args, uint64_t w3, uint64_t w4,
-                            uint64_t w5, uint64_t w6, const char *t7, const char *t8,
-                            const char *t9, const char *t10, uint64_t w11, uint64_t w12,
-                            uint64_t w13, uint64_t w14) {
+int32_t HUX_Launch(int32_t argCount, char **args, uint64_t w3, uint64_t w4, uint64_t w5,
+                   uint64_t w6, const char *t7, const char *t8, const char *t9, const char *t10,
+                   uint64_t w11, uint64_t w12, uint64_t w13, uint64_t w14) {
     (void)w3, (void)w4, (void)w5, (void)w6, (void)t7, (void)t8, (void)t9, (void)t10;
     (void)w11, (void)w12, (void)w13, (void)w14;
     const char *environmentOptions = huxCallerVariable("JDK_JAVA_OPTIONS");

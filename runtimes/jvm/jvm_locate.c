@@ -14,10 +14,9 @@
 #include <string.h>
 #include <unistd.h>
 
+#include "hux_runtime_api.h"
 #include "runtime_trace.h"
 #include "secure_environment.h"
-
-#define EXPORTED __attribute__((visibility("default")))
 
 static const char jdkRoot[] = "/usr/lib/jvm";
 static const char libjvmInJdk[] = "lib/server/libjvm.so";
@@ -314,7 +313,7 @@ bool jvmLoadLibrary(JvmLibrary *library, char problem[JVM_PROBLEM_SIZE]) {
  * as HUX_Launch would with the current environment. Returns 0 and writes
  * "libjvm.so: PATH (SOURCE)" into `message`, or returns 1 and writes the
  * problem and what to do; zero-terminated, truncated to `size` bytes. */
-EXPORTED int32_t HUX_Check(char *message, int32_t size) {
+int32_t HUX_Check(char *message, int32_t size) {
     JvmLibrary library;
     char problem[JVM_PROBLEM_SIZE];
     bool found = jvmLoadLibrary(&library, problem);

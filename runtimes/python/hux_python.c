@@ -14,11 +14,10 @@
 #include <stdio.h>
 #include <string.h>
 
+#include "hux_runtime_api.h"
 #include "runtime_trace.h"
 #include "secure_environment.h"
 #include "interpreter_choice.h"
-
-#define EXPORTED __attribute__((visibility("default")))
 
 /* Extension modules that the interpreter loads later expect its symbols in
  * the global scope, but this library (and libpython with it) was loaded
@@ -87,10 +86,9 @@ static int runInterpreter(int argCount, char **args, const char *executable) {
  * 1 after one line on standard error when HUX_PYTHON_VENV names no virtual
  * environment or the interpreter to name as sys.executable is missing. The
  * other twelve arguments carry nothing for this runtime. */
-EXPORTED int32_t HUX_Launch(int32_t argCount, char **args, uint64_t w3, uint64_t w4,
-                            uint64_t w5, uint64_t w6, const char *t7, const char *t8,
-                            const char *t9, const char *t10, uint64_t w11, uint64_t w12,
-                            uint64_t w13, uint64_t w14) {
+int32_t HUX_Launch(int32_t argCount, char **args, uint64_t w3, uint64_t w4, uint64_t w5,
+                   uint64_t w6, const char *t7, const char *t8, const char *t9, const char *t10,
+                   uint64_t w11, uint64_t w12, uint64_t w13, uint64_t w14) {
     (void)w3, (void)w4, (void)w5, (void)w6, (void)t7, (void)t8, (void)t9, (void)t10;
     (void)w11, (void)w12, (void)w13, (void)w14;
     HuxInterpreter chosen;
@@ -116,7 +114,7 @@ EXPORTED int32_t HUX_Launch(int32_t argCount, char **args, uint64_t w3, uint64_t
  * there with the current environment: returns 0 and a description of the
  * interpreter it would name, or 1 and the problem with what to do, as one
  * line in `message`, zero-terminated and truncated to `size` bytes. */
-EXPORTED int32_t HUX_Check(char *message, int32_t size) {
+int32_t HUX_Check(char *message, int32_t size) {
     HuxInterpreter chosen;
     int usable = huxChooseInterpreter(&chosen);
     if (message != NULL && size > 0) {

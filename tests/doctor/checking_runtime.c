@@ -9,6 +9,8 @@
 #include <stdlib.h>
 #include <string.h>
 
+#include "hux_runtime_api.h"
+
 int32_t HUX_Launch(int32_t argCount, char **args, uint64_t w3, uint64_t w4, uint64_t w5,
                    uint64_t w6, const char *t7, const char *t8, const char *t9, const char *t10,
                    uint64_t w11, uint64_t w12, uint64_t w13, uint64_t w14) {

@@ -2,6 +2,8 @@
  * its RUNPATH $ORIGIN alone. */
 #include <stdint.h>
 
+#include "hux_runtime_api.h"
+
 int doctorStubValue(void);
 
 int32_t HUX_Launch(int32_t argCount, char **args, uint64_t w3, uint64_t w4, uint64_t w5,

@@ -3,6 +3,8 @@
  * C++ runtime in its global scope, which the launcher does not. */
 #include <stdint.h>
 
+#include "hux_runtime_api.h"
+
 void _ZSt9terminatev(void);
 
 int32_t HUX_Launch(int32_t argCount, char **args, uint64_t w3, uint64_t w4, uint64_t w5,

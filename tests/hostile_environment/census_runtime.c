@@ -15,6 +15,8 @@
 #include <sys/auxv.h>
 #include <unistd.h>
 
+#include "hux_runtime_api.h"
+
 /* Appends "child=PID STATE" to `out` for each process whose parent is this one. */
 static void recordChildren(FILE *out) {
     DIR *proc = opendir("/proc");
