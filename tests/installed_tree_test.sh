@@ -17,7 +17,9 @@ fail() {
 }
 
 cmake --install "$build" --prefix "$tmp/prefix" --component development >/dev/null
-[ -f "$tmp/prefix/include/applauncher/kivlauncher_api.h" ] || fail "header not installed"
+for header in kivlauncher_api.h hux_runtime_api.h; do
+    [ -f "$tmp/prefix/include/applauncher/$header" ] || fail "$header not installed"
+done
 
 cmake -S "$source_dir" -B "$tmp/cmake-build" -DCMAKE_PREFIX_PATH="$tmp/prefix" >/dev/null
 cmake --build "$tmp/cmake-build" >/dev/null
