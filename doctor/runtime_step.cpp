@@ -43,7 +43,7 @@ void reportUnsetVariables() {
 
 // Stands in for HUX_Launch when kivLauncherStartKiv has set the launch
 // data's variables: asks HUX_Check, when there is one, and reports it.
-int32_t checkInEntryPlace(int32_t, char **, uint64_t, uint64_t, uint64_t, uint64_t,
+int32_t checkInEntryPlace(int32_t argCount, char **args, uint64_t, uint64_t, uint64_t, uint64_t,
                           const char *, const char *, const char *, const char *, uint64_t,
                           uint64_t, uint64_t, uint64_t) {
     reportUnsetVariables();
@@ -53,7 +53,7 @@ int32_t checkInEntryPlace(int32_t, char **, uint64_t, uint64_t, uint64_t, uint64
     }
     childEvent("stage", "HUX_Check");
     char message[4096] = "";
-    int32_t status = runtimeCheck(message, (int32_t)sizeof message);
+    int32_t status = runtimeCheck(message, (int32_t)sizeof message, argCount, args);
     message[sizeof message - 1] = '\0';
     childEvent("check-message", message);
     childEvent("check", std::to_string(status));
@@ -69,10 +69,11 @@ int runtimeChild(const KivlLauncherData *record) {
         return 1;
     }
     childEvent("loaded", "");
-    HuxLaunchFn entry = (HuxLaunchFn)dlsym(runtime, "HUX_Launch");
-    if (entry == nullptr) {
-        kivLauncherLog("%s", loaderError());
-    } else {
+    bool isData = false;
+    HuxLaunchFn entry = findRuntimeEntry(runtime, &isData);
+    if (isData) {
+        childEvent("data-entry", "");
+    } else if (entry != nullptr) {
         childEvent("entry", "");
         runtimeCheck = (HuxCheckFn)dlsym(runtime, "HUX_Check");
         checkedRecord = record;
@@ -220,6 +221,12 @@ void checkRuntime(const KivlLauncherData *record, Report &report) {
     ChildRun run = runInChild([record](int) { return runtimeChild(record); });
     if (!hadEvent(run, "loaded")) {
         loadFailure(path, run, report);
+        return;
+    }
+    if (hadEvent(run, "data-entry")) {
+        failStep(report, libraryStep, "its HUX_Launch is not a function but data",
+                 "define HUX_Launch as a function, int32_t HUX_Launch(...) as "
+                 "hux_runtime_api.h declares it: the launcher refuses to call data");
         return;
     }
     if (!hadEvent(run, "entry")) {

@@ -26,15 +26,20 @@
  *               in every launcher of this interface.
  *   11 to 14    64-bit words, always 0: reserved.
  * A runtime library may ignore every argument but the first two, and must
- * not write through the pointers of 7 to 10.
+ * not write through the pointers of 7 to 10. "HUX_Launch" must be a
+ * function: the launcher refuses a library whose "HUX_Launch" is data.
  *
  * "HUX_Check" is optional: it lets a diagnostic tool (applauncher-doctor)
- * ask, without starting the runtime, whether what "HUX_Launch" needs is
- * there with the current environment (the launch data's variables set).
- * It writes one line, zero-terminated and cut to `size` bytes, into
- * `message`: a description of what would run, or the problem and what to
- * do about it; and returns 0 when the runtime could start, else non-zero.
- * The launcher itself never calls it.
+ * ask, without running the application, whether "HUX_Launch" would start
+ * it with the current environment (the launch data's variables set) and
+ * the launch data's argument vector, argCount and args, exactly as
+ * "HUX_Launch" would receive them: a check reads them as the launch would
+ * and refuses what the launch would refuse. It writes one line,
+ * zero-terminated and cut to `size` bytes, into `message`: a description
+ * of what would run, or the problem and what to do about it; and returns
+ * 0 when the runtime would start, else non-zero. The argument vector comes
+ * after the message so that a check that takes only the first two
+ * arguments stays callable. The launcher itself never calls it.
  *
  * Both are exported under these unmangled names with default visibility;
  * declaring them through this header gives a definition that visibility
@@ -61,7 +66,7 @@ HUX_RUNTIME_EXPORT int32_t HUX_Launch(int32_t argCount, char **args, uint64_t re
                                       uint64_t reserved14);
 
 /* The optional check for diagnostic tools. */
-HUX_RUNTIME_EXPORT int32_t HUX_Check(char *message, int32_t size);
+HUX_RUNTIME_EXPORT int32_t HUX_Check(char *message, int32_t size, int32_t argCount, char **args);
 
 /* Types under which the launcher and tools call the results of dlsym. */
 typedef int32_t (*HuxLaunchFn)(int32_t argCount, char **args, uint64_t reserved3,
@@ -70,7 +75,7 @@ typedef int32_t (*HuxLaunchFn)(int32_t argCount, char **args, uint64_t reserved3
                                const char *interfaceTag9, const char *interfaceTag10,
                                uint64_t reserved11, uint64_t reserved12, uint64_t reserved13,
                                uint64_t reserved14);
-typedef int32_t (*HuxCheckFn)(char *message, int32_t size);
+typedef int32_t (*HuxCheckFn)(char *message, int32_t size, int32_t argCount, char **args);
 
 #ifdef __cplusplus
 }

@@ -41,6 +41,12 @@ KivlLauncherData *kivLauncherCreateKivlLauncherData(const KivlLauncherAPI *api,
 KivlLauncherData *createRecord(const KivlLauncherAPI *api, KivLauncherHandle handle,
                                int32_t *outSize, RecordFailure *failure);
 
+// The entry "HUX_Launch" of the loaded runtime library `runtime`, or null
+// after one log line: the loader's text when it is missing, or "HUX_Launch
+// is not a function" when the symbol is data, which the launcher must not
+// call; then *isData (when not null) says which.
+HuxLaunchFn findRuntimeEntry(void *runtime, bool *isData);
+
 // Logs the record, sets its environment variables (overwriting) and calls
 // the entry with the record's arguments; returns the entry's result.
 int32_t kivLauncherStartKiv(const KivlLauncherData *record, HuxLaunchFn entry);

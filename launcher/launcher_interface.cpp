@@ -1,10 +1,14 @@
 // The launcher's side of the auxiliary library interface: building the
 // launch data block, and starting the runtime.
+#include <dlfcn.h>
+#include <elf.h>
 #include <errno.h>
+#include <link.h>
 #include <stdlib.h>
 #include <string.h>
 
 #include "launcher.h"
+#include "record_handoff.h"
 
 // Asks the library for the block size, allocates it and has the library
 // fill it. The handle is released in every case once it is not null, and
@@ -56,6 +60,32 @@ KivlLauncherData *kivLauncherCreateKivlLauncherData(const KivlLauncherAPI *api,
                                                     KivLauncherHandle handle,
                                                     int32_t *outSize) {
     return createRecord(api, handle, outSize, nullptr);
+}
+
+// Data symbols are told by their ELF symbol type; a symbol whose type the
+// loader cannot tell is taken for a function, as before the check.
+HuxLaunchFn findRuntimeEntry(void *runtime, bool *isData) {
+    void *symbol = dlsym(runtime, "HUX_Launch");
+    if (isData != nullptr) {
+        *isData = false;
+    }
+    if (symbol == nullptr) {
+        kivLauncherLog("%s", loaderError());
+        return nullptr;
+    }
+    Dl_info info;
+    const ElfW(Sym) *entry = nullptr;
+    if (dladdr1(symbol, &info, (void **)&entry, RTLD_DL_SYMENT) != 0 && entry != nullptr) {
+        int type = ELF64_ST_TYPE(entry->st_info);
+        if (type == STT_OBJECT || type == STT_COMMON || type == STT_TLS) {
+            kivLauncherLog("HUX_Launch is not a function");
+            if (isData != nullptr) {
+                *isData = true;
+            }
+            return nullptr;
+        }
+    }
+    return (HuxLaunchFn)symbol;
 }
 
 // Logs the whole record before touching the environment, sets every

@@ -94,10 +94,8 @@ static int runParent(int *fds, pid_t child) {
     if (runtime == nullptr) {
         kivLauncherLog("%s", loaderError());
     } else {
-        HuxLaunchFn entry = (HuxLaunchFn)dlsym(runtime, "HUX_Launch");
-        if (entry == nullptr) {
-            kivLauncherLog("%s", loaderError());
-        } else {
+        HuxLaunchFn entry = findRuntimeEntry(runtime, nullptr);
+        if (entry != nullptr) {
             status = kivLauncherStartKiv(record, entry);
         }
         dlclose(runtime);

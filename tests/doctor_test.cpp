@@ -181,6 +181,9 @@ std::vector<Breakage> breakages() {
          "runtime library", "does not load", "no file at /nonexistent/libhux_none.so"},
         {"no HUX_Launch", [](AppTree &, Env &e) { e["AUX_RUNTIME"] = NO_EXPORTS_LIBRARY; },
          "runtime library", "does not export HUX_Launch", "export int32_t HUX_Launch"},
+        {"HUX_Launch is data", [](AppTree &, Env &e) { e["AUX_RUNTIME"] = DATA_ENTRY_LIBRARY; },
+         "runtime library", "its HUX_Launch is not a function but data",
+         "define HUX_Launch as a function"},
         {"unresolvable dependency",
          [](AppTree &t, Env &e) {
              t.installLibrary(DEPENDENT_RUNTIME_LIBRARY, t.appDir + "/lib/libdependent.so");

@@ -43,6 +43,11 @@ inline constexpr const char *noExportsLibraryBuilt = NO_EXPORTS_LIBRARY;
 #undef NO_EXPORTS_LIBRARY
 #define NO_EXPORTS_LIBRARY testArtifact("NO_EXPORTS_LIBRARY", noExportsLibraryBuilt)
 #endif
+#ifdef DATA_ENTRY_LIBRARY
+inline constexpr const char *dataEntryLibraryBuilt = DATA_ENTRY_LIBRARY;
+#undef DATA_ENTRY_LIBRARY
+#define DATA_ENTRY_LIBRARY testArtifact("DATA_ENTRY_LIBRARY", dataEntryLibraryBuilt)
+#endif
 #ifdef REFERENCE_AUX_LIBRARY
 inline constexpr const char *referenceAuxLibraryBuilt = REFERENCE_AUX_LIBRARY;
 #undef REFERENCE_AUX_LIBRARY

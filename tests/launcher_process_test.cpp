@@ -204,10 +204,11 @@ TEST(AuxiliaryLibraryFailures, EachEndsInStatusOneWithoutStartingTheRuntime) {
     }
 }
 
-TEST(RuntimeLibraryFailures, UnloadableLibraryOrMissingEntryEndsInStatusOne) {
+TEST(RuntimeLibraryFailures, UnloadableLibraryOrMissingOrDataEntryEndsInStatusOne) {
     for (auto [library, text] : {std::pair<std::string, std::string>{"/nonexistent/librt.so",
                                                                      "/nonexistent/librt.so"},
-                                 {NO_EXPORTS_LIBRARY, "undefined symbol: HUX_Launch"}}) {
+                                 {NO_EXPORTS_LIBRARY, "undefined symbol: HUX_Launch"},
+                                 {DATA_ENTRY_LIBRARY, "HUX_Launch is not a function"}}) {
         AppTree tree;
         auto env = baseEnvironment(tree);
         env["AUX_RUNTIME"] = library;

@@ -20,11 +20,10 @@ const char *huxCallerVariable(const char *name) {
     return huxSecureMode() ? NULL : getenv(name);
 }
 
-bool huxOnlyRootCanChange(const char *path) {
-    char resolved[PATH_MAX];
-    if (realpath(path, resolved) == NULL) {
-        return false;
-    }
+/* Whether the resolved path `resolved` (changed in place) and every
+ * directory above it are owned by root and writable by neither group nor
+ * others. */
+static bool resolvedOnlyRootCanChange(char *resolved) {
     for (;;) {
         struct stat status;
         if (stat(resolved, &status) != 0 || status.st_uid != 0 ||
@@ -43,11 +42,32 @@ bool huxOnlyRootCanChange(const char *path) {
     }
 }
 
-const char *huxTrustedDirectoryVariable(const char *name) {
-    const char *value = getenv(name);
-    if (value == NULL || !huxSecureMode() || huxOnlyRootCanChange(value)) {
-        return value;
+bool huxOnlyRootCanChange(const char *path) {
+    char resolved[PATH_MAX];
+    return realpath(path, resolved) != NULL && resolvedOnlyRootCanChange(resolved);
+}
+
+char *huxTrustedPath(const char *path) {
+    if (!huxSecureMode()) {
+        return strdup(path);
     }
-    huxTrace("secure mode: %s [%s] left aside: others than root can change it", name, value);
-    return NULL;
+    char resolved[PATH_MAX];
+    char checked[PATH_MAX];
+    if (realpath(path, resolved) == NULL) {
+        return NULL;
+    }
+    memcpy(checked, resolved, sizeof checked);
+    return resolvedOnlyRootCanChange(checked) ? strdup(resolved) : NULL;
+}
+
+char *huxTrustedDirectoryVariable(const char *name) {
+    const char *value = getenv(name);
+    if (value == NULL) {
+        return NULL;
+    }
+    char *trusted = huxTrustedPath(value);
+    if (trusted == NULL && huxSecureMode()) {
+        huxTrace("secure mode: %s [%s] left aside: others than root can change it", name, value);
+    }
+    return trusted;
 }

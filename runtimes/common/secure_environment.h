@@ -19,11 +19,20 @@ bool huxSecureMode(void);
  * (class paths, option lists). */
 const char *huxCallerVariable(const char *name);
 
+/* `path` as the runtime may load code from it: outside secure mode a heap
+ * copy of `path` itself; in secure mode a heap copy of its resolved path
+ * (symbolic links, "." and ".." resolved, as realpath gives it) when that
+ * file or directory and every directory above it is owned by root and
+ * writable by neither group nor others, else null. The caller loads from
+ * the returned path, so that the path checked is the path used, and
+ * frees it. Null when memory runs out, too. */
+char *huxTrustedPath(const char *path);
+
 /* The environment variable `name`, which names a directory the runtime
- * loads code from: outside secure mode its value; in secure mode its value
- * only when that directory is one no one but root can change, else null
- * (after a trace line saying so). */
-const char *huxTrustedDirectoryVariable(const char *name);
+ * loads code from, through huxTrustedPath: a heap path the caller frees,
+ * or null when the variable is unset or, in secure mode, refused (after a
+ * trace line saying so). */
+char *huxTrustedDirectoryVariable(const char *name);
 
 /* Whether `path` and every directory above it, symbolic links followed,
  * are owned by root and writable by neither group nor others. */

@@ -67,19 +67,26 @@ static void *runMainThread(void *data) {
     MainThread *main = (MainThread *)data;
     const JvmCommand *command = main->command;
     main->status = 1;
-    JavaVMOption *options = (JavaVMOption *)calloc((size_t)command->vmOptionCount + 1,
+    JavaVMOption *options = (JavaVMOption *)calloc((size_t)command->vmOptionCount + 2,
                                                    sizeof(JavaVMOption));
     if (options == NULL) {
         (void)fprintf(stderr, "Error: out of memory starting the Java VM\n");
         return NULL;
     }
-    for (int i = 0; i < command->vmOptionCount; i++) {
-        options[i].optionString = command->vmOptions[i];
-        huxTrace("jvm: option[%d]: [%s]", i, command->vmOptions[i]);
+    int count = 0;
+    for (; count < command->vmOptionCount; count++) {
+        options[count].optionString = command->vmOptions[count];
+        huxTrace("jvm: option[%d]: [%s]", count, command->vmOptions[count]);
+    }
+    if (huxSecureMode()) {
+        static char noAttach[] = "-XX:+DisableAttachMechanism";
+        options[count].optionString = noAttach;
+        huxTrace("jvm: option[%d]: [%s] (secure mode)", count, noAttach);
+        count++;
     }
     JavaVMInitArgs initArgs = {0};
     initArgs.version = JNI_VERSION_1_8;
-    initArgs.nOptions = command->vmOptionCount;
+    initArgs.nOptions = count;
     initArgs.options = options;
     initArgs.ignoreUnrecognized = JNI_FALSE;
     JavaVM *vm = NULL;
@@ -95,6 +102,25 @@ static void *runMainThread(void *data) {
     }
     free(options);
     return NULL;
+}
+
+/* In secure mode, removes from the environment every variable the VM or
+ * the java command reads options or a class path from, so that the
+ * caller's cannot reach the VM (which itself distrusts them only when the
+ * real and effective user differ, not for a file capability), saying so
+ * in the trace. Outside secure mode it changes nothing. */
+static void forgetCallerOptions(void) {
+    static const char *const optionVariables[] = {"JAVA_TOOL_OPTIONS", "_JAVA_OPTIONS",
+                                                  "JDK_JAVA_OPTIONS", "CLASSPATH"};
+    if (!huxSecureMode()) {
+        return;
+    }
+    for (size_t i = 0; i < sizeof optionVariables / sizeof optionVariables[0]; i++) {
+        if (getenv(optionVariables[i]) != NULL) {
+            (void)unsetenv(optionVariables[i]);
+            huxTrace("jvm: secure mode: %s removed", optionVariables[i]);
+        }
+    }
 }
 
 /* Runs the main thread with a stack of `stackSize` bytes (`source` says
@@ -133,6 +159,7 @@ int32_t HUX_Launch(int32_t argCount, char **args, uint64_t w3, uint64_t w4, uint
                    uint64_t w11, uint64_t w12, uint64_t w13, uint64_t w14) {
     (void)w3, (void)w4, (void)w5, (void)w6, (void)t7, (void)t8, (void)t9, (void)t10;
     (void)w11, (void)w12, (void)w13, (void)w14;
+    forgetCallerOptions();
     const char *environmentOptions = huxCallerVariable("JDK_JAVA_OPTIONS");
     if (environmentOptions != NULL) {
         (void)fprintf(stderr, "NOTE: Picked up JDK_JAVA_OPTIONS: %s\n", environmentOptions);

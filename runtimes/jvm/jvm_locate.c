@@ -221,11 +221,19 @@ static bool tryLoad(const char *path, const char *source, JvmLibrary *library, c
     if (access(path, F_OK) != 0) {
         return false;
     }
-    void *handle = dlopen(path, RTLD_NOW | RTLD_GLOBAL | RTLD_NODELETE);
+    char *trusted = huxTrustedPath(path);
+    void *handle = NULL;
     const char *reason = NULL;
-    if (handle == NULL) {
-        reason = dlerror();
+    if (trusted == NULL) {
+        reason = huxSecureMode() ? "others than root can change it" : "out of memory";
     } else {
+        handle = dlopen(trusted, RTLD_NOW | RTLD_GLOBAL | RTLD_NODELETE);
+        free(trusted);
+        if (handle == NULL) {
+            reason = dlerror();
+        }
+    }
+    if (handle != NULL) {
         library->createJavaVM = findCreate(handle, "JNI_CreateJavaVM");
         library->getDefaultJavaVMInitArgs =
             findGetDefaults(handle, "JNI_GetDefaultJavaVMInitArgs");
@@ -306,14 +314,18 @@ static bool loadLibraryFrom(const char *root, const char *javaHome, JvmLibrary *
 }
 
 bool jvmLoadLibrary(JvmLibrary *library, char problem[JVM_PROBLEM_SIZE]) {
-    return loadLibraryFrom(jdkRoot, huxTrustedDirectoryVariable("JAVA_HOME"), library, problem);
+    char *javaHome = huxTrustedDirectoryVariable("JAVA_HOME");
+    bool loaded = loadLibraryFrom(jdkRoot, javaHome, library, problem);
+    free(javaHome);
+    return loaded;
 }
 
 /* For diagnostic tools: without starting a VM, finds and loads libjvm.so
  * as HUX_Launch would with the current environment. Returns 0 and writes
  * "libjvm.so: PATH (SOURCE)" into `message`, or returns 1 and writes the
  * problem and what to do; zero-terminated, truncated to `size` bytes. */
-int32_t HUX_Check(char *message, int32_t size) {
+int32_t HUX_Check(char *message, int32_t size, int32_t argCount, char **args) {
+    (void)argCount, (void)args;
     JvmLibrary library;
     char problem[JVM_PROBLEM_SIZE];
     bool found = jvmLoadLibrary(&library, problem);

@@ -114,7 +114,8 @@ int32_t HUX_Launch(int32_t argCount, char **args, uint64_t w3, uint64_t w4, uint
  * there with the current environment: returns 0 and a description of the
  * interpreter it would name, or 1 and the problem with what to do, as one
  * line in `message`, zero-terminated and truncated to `size` bytes. */
-int32_t HUX_Check(char *message, int32_t size) {
+int32_t HUX_Check(char *message, int32_t size, int32_t argCount, char **args) {
+    (void)argCount, (void)args;
     HuxInterpreter chosen;
     int usable = huxChooseInterpreter(&chosen);
     if (message != NULL && size > 0) {

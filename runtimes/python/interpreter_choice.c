@@ -92,10 +92,13 @@ int huxChooseInterpreter(HuxInterpreter *chosen) {
     chosen->executable = NULL;
     chosen->venv = NULL;
     chosen->problem = NULL;
-    const char *venv = huxTrustedDirectoryVariable("HUX_PYTHON_VENV");
+    char *venv = huxTrustedDirectoryVariable("HUX_PYTHON_VENV");
     if (venv != NULL && venv[0] != '\0') {
-        return chooseVirtualEnvironment(chosen, venv);
+        int usable = chooseVirtualEnvironment(chosen, venv);
+        free(venv);
+        return usable;
     }
+    free(venv);
     if (!isExecutableFile(HUX_PYTHON_INTERPRETER)) {
         chosen->problem = formatText("%s not found: install %s", HUX_PYTHON_INTERPRETER,
                                      baseName(HUX_PYTHON_INTERPRETER));

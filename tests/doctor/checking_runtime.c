@@ -25,7 +25,8 @@ int32_t HUX_Launch(int32_t argCount, char **args, uint64_t w3, uint64_t w4, uint
     return 0;
 }
 
-int32_t HUX_Check(char *message, int32_t size) {
+int32_t HUX_Check(char *message, int32_t size, int32_t argCount, char **args) {
+    (void)argCount, (void)args;
     const char *home = getenv("DOCTOR_CHECK_HOME");
     if (home == NULL) {
         snprintf(message, (size_t)size, "DOCTOR_CHECK_HOME is not set: set it in the launch data");
