@@ -1,0 +1,85 @@
+// What one applauncher-pack run is asked to make: the application, its
+// launchers, its runtime, its desktop integration and the outputs.
+#ifndef PACK_REQUEST_H
+#define PACK_REQUEST_H
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+// The runtime an application runs on, from how its main is given.
+enum class RuntimeKind { unknown, java, python };
+
+// How a Java application gets its runtime.
+enum class JavaRuntime { system, bundled };
+
+// One program of the application: bin/<name>, with its own main, its own
+// arguments and options, sharing the tree and the runtime with the rest.
+struct LauncherSpec {
+    std::string name;
+    // Java: a main jar (its manifest names the main class), or a main
+    // class with a class path; paths relative to the input directory.
+    std::string mainJar;
+    std::string mainClass;
+    std::vector<std::string> classPath;
+    std::vector<std::string> javaOptions;  // VM options, before the main class
+    // Python: an entry point "module:function", a module, or a script
+    // (relative to the input directory).
+    std::string entryPoint;
+    std::string module;
+    std::string script;
+    std::vector<std::string> pythonOptions;  // interpreter options, before the main
+    std::vector<std::string> arguments;      // before the command line's own
+    std::vector<std::string> environment;    // NAME=VALUE
+    bool desktop = false;                    // gets a menu entry
+    std::vector<std::string> mimeTypes;      // the MIME types it opens
+    std::string comment;                     // the menu entry's tooltip
+    std::vector<std::string> categories;     // the menu entry's categories
+    bool terminal = false;                   // it runs in a terminal
+};
+
+// A file type the application opens: "type/subtype" with its glob
+// patterns ("*.ext") and a comment, for shared-mime-info.
+struct MimeTypeSpec {
+    std::string type;
+    std::vector<std::string> globs;
+    std::string comment;
+};
+
+// The whole request, as the options give it (pack/options.h) and
+// checkRequest (pack/request_check.h) finds it sound.
+struct PackRequest {
+    // What to make and where.
+    std::vector<std::string> types;  // "app-image", "deb", "rpm"
+    std::string destination;         // where the outputs go
+    std::string installPrefix;       // deb and rpm: /opt/<name> by default
+    // The application.
+    std::string name;
+    std::string version;
+    std::string release = "1";       // the package's own revision
+    std::string summary;
+    std::string description;
+    std::string maintainer;          // "Name <email>"
+    std::string vendor;
+    std::string license;             // an SPDX identifier
+    std::string licenseFile;         // its full text, when not a common licence
+    std::string homepage;
+    std::string input;               // the files to ship, as share/<name>/
+    // The runtime.
+    RuntimeKind runtime = RuntimeKind::unknown;
+    std::string javaVersions;        // "MIN" or "MIN-MAX"
+    JavaRuntime javaRuntime = JavaRuntime::system;
+    std::vector<std::string> javaModules;  // overrides what jdeps finds
+    std::string pythonWheels;        // a directory of wheels for a private environment
+    // The programs: the first is named <name>.
+    std::vector<LauncherSpec> launchers;
+    // Desktop integration.
+    std::string appId;               // reverse-DNS id, e.g. org.example.App
+    std::vector<std::string> icons;  // PNG files (their sizes) or SVG
+    std::vector<MimeTypeSpec> mimeTypes;
+    bool appstream = false;
+    // Reproducibility: every time stamp in every output.
+    int64_t sourceDateEpoch = 0;
+};
+
+#endif

@@ -1,0 +1,28 @@
+// A Python application's files: its own code byte-compiled when the
+// package is made (so that a read-only install never compiles it at
+// start), and, given a directory of wheels, a private virtual environment
+// inside the tree holding those dependencies and nothing from the user's
+// site.
+#ifndef PACK_PYTHON_FILES_H
+#define PACK_PYTHON_FILES_H
+
+#include <string>
+
+#include "pack_request.h"
+
+// Checks a Python request before anything is made: an entry point of the
+// form module:function, a module name, wheels that are wheels. "" or one
+// line naming the input at fault.
+std::string checkPythonRequest(const PackRequest &request);
+
+// Byte-compiles the Python files under <root>/share/<name> and makes
+// <root>/lib/venv from the wheels, when there are some.
+bool preparePythonFiles(const PackRequest &request, const std::string &root,
+                        std::string *error);
+
+// What the package needs of the system for Python: a Debian Depends list
+// and an RPM Requires list.
+std::string pythonDebianDepends(const PackRequest &request);
+std::string pythonRpmRequires(const PackRequest &request);
+
+#endif

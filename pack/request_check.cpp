@@ -1,0 +1,253 @@
+#include "request_check.h"
+
+#include <string.h>
+
+#include <algorithm>
+#include <set>
+
+#include "app_config.h"
+#include "pack_files.h"
+
+namespace {
+
+// Whether every character of `text` is in `allowed` or alphanumeric ASCII.
+bool onlyAlnumOr(const std::string &text, const char *allowed) {
+    return std::all_of(text.begin(), text.end(), [allowed](char c) {
+        return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') ||
+               (c != '\0' && strchr(allowed, c) != nullptr);
+    });
+}
+
+// Whether `name` is a variable name: letters, digits and '_', not
+// starting with a digit.
+bool isVariableName(const std::string &name) {
+    return !name.empty() && !(name[0] >= '0' && name[0] <= '9') && onlyAlnumOr(name, "_");
+}
+
+// "MIN" or "MIN-MAX" with MIN <= MAX, feature versions from 8.
+bool isVersionRange(const std::string &range) {
+    size_t dash = range.find('-');
+    std::string low = range.substr(0, dash);
+    std::string high = dash == std::string::npos ? "" : range.substr(dash + 1);
+    auto number = [](const std::string &text) {
+        return !text.empty() && text.size() < 4 &&
+               std::all_of(text.begin(), text.end(), [](char c) { return c >= '0' && c <= '9'; })
+                   ? std::stoi(text)
+                   : -1;
+    };
+    int min = number(low);
+    int max = dash == std::string::npos ? min : number(high);
+    return min >= 8 && max >= min;
+}
+
+// The main of `launcher`, checked: exactly one way is given, and it says
+// which runtime. "" or the problem.
+std::string checkMain(const PackRequest &request, const LauncherSpec &launcher,
+                      RuntimeKind *kind) {
+    std::string who = "launcher " + launcher.name;
+    int java = !launcher.mainJar.empty() + !launcher.mainClass.empty();
+    int python = !launcher.entryPoint.empty() + !launcher.module.empty() +
+                 !launcher.script.empty();
+    if (java + python == 0) {
+        return who + " has no main: give --main-jar, --main-class, --entry-point, --module or "
+                     "--script";
+    }
+    if (java > 0 && python > 0) {
+        return who + " mixes Java and Python mains: give one of them";
+    }
+    if (python > 1) {
+        return who + ": give one of --entry-point, --module and --script, not several";
+    }
+    if (!launcher.classPath.empty() && launcher.mainClass.empty()) {
+        return who + ": --class-path goes with --main-class";
+    }
+    *kind = java > 0 ? RuntimeKind::java : RuntimeKind::python;
+    for (const std::string &file : {launcher.mainJar, launcher.script}) {
+        if (!file.empty() && !isRegularFile(insidePath(request.input, file))) {
+            return who + ": " + file + " is not a file inside --input " + request.input;
+        }
+    }
+    for (const std::string &jar : launcher.classPath) {
+        if (!isRegularFile(insidePath(request.input, jar))) {
+            return who + ": class path entry " + jar + " is not a file inside --input " +
+                   request.input;
+        }
+    }
+    for (const std::string &entry : launcher.environment) {
+        size_t equals = entry.find('=');
+        if (equals == std::string::npos || !isVariableName(entry.substr(0, equals))) {
+            return who + ": --env \"" + entry + "\" is not NAME=VALUE with a variable name "
+                         "(letters, digits and _, not starting with a digit)";
+        }
+    }
+    struct Values {
+        const std::vector<std::string> &values;
+        const char *option;
+        bool named;  // NAME=VALUE: the value follows the '='
+    };
+    for (Values given : {Values{launcher.arguments, "--argument", false},
+                         Values{launcher.environment, "--env", true},
+                         Values{launcher.javaOptions, "--java-option", false},
+                         Values{launcher.pythonOptions, "--python-option", false}}) {
+        for (const std::string &value : given.values) {
+            std::string refusal =
+                checkConfigValue(given.named ? value.substr(value.find('=') + 1) : value);
+            if (!refusal.empty()) {
+                return who + ": " + given.option + " \"" + value + "\": " + refusal +
+                       " (write a literal $ as $$)";
+            }
+        }
+    }
+    if (!launcher.javaOptions.empty() && *kind != RuntimeKind::java) {
+        return who + ": --java-option is for a Java main";
+    }
+    if (!launcher.pythonOptions.empty() && *kind != RuntimeKind::python) {
+        return who + ": --python-option is for a Python main";
+    }
+    return "";
+}
+
+// The launchers: named, each once, each with a main, all on one runtime.
+std::string checkLaunchers(PackRequest &request) {
+    std::set<std::string> names;
+    for (const LauncherSpec &launcher : request.launchers) {
+        if (!isPackageName(launcher.name) && !(launcher.name.size() == 1 &&
+                                               isPackageName(launcher.name + launcher.name))) {
+            return "--launcher \"" + launcher.name + "\" is not a program name (lower-case "
+                   "letters, digits, '.', '+', '-')";
+        }
+        if (!names.insert(launcher.name).second) {
+            return "--launcher " + launcher.name + " is given twice";
+        }
+        RuntimeKind kind = RuntimeKind::unknown;
+        std::string problem = checkMain(request, launcher, &kind);
+        if (!problem.empty()) {
+            return problem;
+        }
+        if (request.runtime != RuntimeKind::unknown && kind != request.runtime) {
+            return "launcher " + launcher.name + " runs on another runtime than " +
+                   request.launchers.front().name + ": one application, one runtime";
+        }
+        request.runtime = kind;
+    }
+    return "";
+}
+
+// What a .deb or .rpm needs besides the tree.
+std::string checkPackageFields(const PackRequest &request) {
+    struct Needed {
+        const std::string &value;
+        const char *option;
+    };
+    for (Needed needed : {Needed{request.summary, "--summary"},
+                          Needed{request.description, "--description"},
+                          Needed{request.maintainer, "--maintainer"},
+                          Needed{request.license, "--license"}}) {
+        if (needed.value.empty()) {
+            return std::string("a .deb or .rpm needs ") + needed.option;
+        }
+    }
+    size_t open = request.maintainer.find(" <");
+    if (open == std::string::npos || open == 0 || request.maintainer.back() != '>' ||
+        request.maintainer.find('@', open) == std::string::npos) {
+        return "--maintainer \"" + request.maintainer + "\" is not 'NAME <EMAIL>'";
+    }
+    if (request.installPrefix[0] != '/' || request.installPrefix == "/" ||
+        !onlyAlnumOr(request.installPrefix, "/._+-")) {
+        return "--prefix \"" + request.installPrefix + "\" is not an absolute directory of "
+               "plain names (letters, digits, '.', '_', '+', '-')";
+    }
+    return "";
+}
+
+}  // namespace
+
+bool isPackageName(const std::string &name) {
+    return name.size() >= 2 && ((name[0] >= 'a' && name[0] <= 'z') || (name[0] >= '0' && name[0] <= '9')) &&
+           std::all_of(name.begin(), name.end(), [](char c) {
+               return (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '.' || c == '+' ||
+                      c == '-';
+           });
+}
+
+bool isPackageVersion(const std::string &version) {
+    return !version.empty() && version[0] >= '0' && version[0] <= '9' &&
+           onlyAlnumOr(version, ".+~");
+}
+
+std::string insidePath(const std::string &root, const std::string &relative) {
+    if (relative.empty() || relative[0] == '/' || relative == ".." ||
+        relative.compare(0, 3, "../") == 0 || relative.find("/../") != std::string::npos) {
+        return "";
+    }
+    return root + "/" + relative;
+}
+
+std::string checkRequest(PackRequest &request) {
+    if (request.name.empty()) {
+        return "--name is required: the package's and the program's name";
+    }
+    if (!isPackageName(request.name)) {
+        return "--name \"" + request.name + "\" is not a valid package name: use lower-case "
+               "letters, digits, '.', '+' and '-', at least two, starting with a letter or digit";
+    }
+    if (request.version.empty()) {
+        return "--app-version is required (e.g. 1.0.0)";
+    }
+    if (!isPackageVersion(request.version)) {
+        return "--app-version \"" + request.version + "\" is not a version dpkg and rpm both "
+               "take: start with a digit, then letters, digits, '.', '+' or '~'";
+    }
+    if (!isPackageVersion(request.release)) {
+        return "--release \"" + request.release + "\" is not a package revision: digits, "
+               "letters, '.', '+' or '~'";
+    }
+    if (request.input.empty()) {
+        return "--input is required: the directory of the application's files";
+    }
+    if (!isDirectory(request.input)) {
+        return "--input " + request.input + " is not a directory";
+    }
+    request.input = absolutePath(request.input);
+    if (request.summary.find('\n') != std::string::npos) {
+        return "--summary must be one line";
+    }
+    for (const std::string &type : request.types) {
+        if (type != "app-image" && type != "deb" && type != "rpm") {
+            return "--type \"" + type + "\" is not app-image, deb or rpm";
+        }
+    }
+    std::string problem = checkLaunchers(request);
+    if (!problem.empty()) {
+        return problem;
+    }
+    if (!request.javaVersions.empty() && !isVersionRange(request.javaVersions)) {
+        return "--java-versions \"" + request.javaVersions + "\" is not MIN or MIN-MAX (Java "
+               "feature versions from 8, e.g. 17 or 11-21)";
+    }
+    bool java = request.runtime == RuntimeKind::java;
+    if (!java && (!request.javaVersions.empty() || request.javaRuntime == JavaRuntime::bundled ||
+                  !request.javaModules.empty())) {
+        return "--java-versions, --java-runtime and --java-modules are for a Java application";
+    }
+    if (java && !request.pythonWheels.empty()) {
+        return "--python-wheels is for a Python application";
+    }
+    if (!request.pythonWheels.empty() && !isDirectory(request.pythonWheels)) {
+        return "--python-wheels " + request.pythonWheels + " is not a directory";
+    }
+    if (!request.licenseFile.empty() && !isRegularFile(request.licenseFile)) {
+        return "--license-file " + request.licenseFile + " is not a file";
+    }
+    if (request.installPrefix.empty()) {
+        request.installPrefix = "/opt/" + request.name;
+    }
+    if (request.vendor.empty()) {
+        request.vendor = request.maintainer.substr(0, request.maintainer.find(" <"));
+    }
+    bool package = std::find(request.types.begin(), request.types.end(), "deb") !=
+                       request.types.end() ||
+                   std::find(request.types.begin(), request.types.end(), "rpm") !=
+                       request.types.end();
+    return package ? checkPackageFields(request) : "";
+}
