@@ -5,6 +5,9 @@
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
+#include <sys/auxv.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include <kivlauncher_api.h>
 
@@ -17,6 +20,7 @@
 #define EXPORTED __attribute__((visibility("default")))
 
 static const char configName[] = "applauncher.cfg";
+static const char programConfigPrefix[] = "applauncher-";
 static const char complaintPrefix[] = "applauncher: ";
 
 struct AuxHandle {
@@ -46,9 +50,25 @@ static void cutLastComponent(char *path) {
     }
 }
 
-// The path of applauncher.cfg beside this library and the application's
-// directory (the parent of the library's), both heap texts; false after a
-// complaint when unknown.
+// The file name of the program this library runs in, at most `size` - 1
+// bytes, "" when unknown: the last part of /proc/self/exe, or, outside
+// secure mode, APPLAUNCHER_PROGRAM when it is set, through which a tool
+// that runs this library in a program of its own (applauncher-doctor)
+// names the launcher it stands for.
+static void programName(char *name, size_t size) {
+    const char *given = getauxval(AT_SECURE) == 0 ? getenv("APPLAUNCHER_PROGRAM") : nullptr;
+    char self[4096];
+    ssize_t length = given != nullptr ? 0 : readlink("/proc/self/exe", self, sizeof self - 1);
+    self[length > 0 ? length : 0] = '\0';
+    const char *path = given != nullptr ? given : self;
+    const char *slash = strrchr(path, '/');
+    (void)snprintf(name, size, "%s", slash != nullptr ? slash + 1 : path);
+}
+
+// The configuration beside this library and the application's directory
+// (the parent of the library's), both heap texts: the program's own file,
+// applauncher-<program>.cfg, when it exists, else applauncher.cfg. False
+// after a complaint when unknown.
 static bool findConfiguration(char **configPath, char **appDir) {
     Dl_info info;
     if (dladdr((void *)&kivLauncherCreate, &info) == 0 || info.dli_fname == nullptr ||
@@ -56,7 +76,10 @@ static bool findConfiguration(char **configPath, char **appDir) {
         writeLine(complaintPrefix, "cannot tell where libapplauncher.so lies");
         return false;
     }
-    size_t size = strlen(info.dli_fname) + sizeof configName + 1;
+    char program[256];
+    programName(program, sizeof program);
+    size_t size = strlen(info.dli_fname) + sizeof programConfigPrefix + strlen(program) +
+                  sizeof configName + 1;
     *configPath = (char *)malloc(size);
     *appDir = strdup(info.dli_fname);
     if (*configPath == nullptr || *appDir == nullptr) {
@@ -66,9 +89,13 @@ static bool findConfiguration(char **configPath, char **appDir) {
         return false;
     }
     cutLastComponent(*appDir);
-    size_t dirLength = strlen(*appDir);
-    (void)snprintf(*configPath, size, "%s%s%s", *appDir,
-                   (*appDir)[dirLength - 1] == '/' ? "" : "/", configName);
+    const char *separator = (*appDir)[strlen(*appDir) - 1] == '/' ? "" : "/";
+    (void)snprintf(*configPath, size, "%s%s%s%s.cfg", *appDir, separator, programConfigPrefix,
+                   program);
+    struct stat status;
+    if (program[0] == '\0' || stat(*configPath, &status) != 0 || !S_ISREG(status.st_mode)) {
+        (void)snprintf(*configPath, size, "%s%s%s", *appDir, separator, configName);
+    }
     cutLastComponent(*appDir);
     return true;
 }

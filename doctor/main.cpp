@@ -109,6 +109,10 @@ Report diagnoseApplication(const std::string &exe, const std::vector<std::string
     if (location.library.empty()) {
         return report;
     }
+    // The reference library reads the configuration of the program it
+    // runs in; here that is the doctor, so it is told which launcher.
+    std::string realExe = location.realExe;
+    (void)setenv("APPLAUNCHER_PROGRAM", basename(&realExe[0]), 1);
     std::vector<std::string> argv = {exe};
     argv.insert(argv.end(), args.begin(), args.end());
     int32_t size = 0;

@@ -136,13 +136,16 @@ bool makeEnvironment(const std::string &directory, const std::string &root,
     return makeEnvironmentRelocatable(venv, error);
 }
 
-// Byte-compiles every Python file under `directory`, with hash-checked
-// caches whose bytes depend on the sources alone, so that a read-only
-// install never compiles them at start and two packs give the same files.
-bool compileTree(const std::string &directory, int64_t epoch, std::string *error) {
+// Byte-compiles every Python file under `directory` (in the tree at
+// `root`), with hash-checked caches whose bytes depend on the sources and
+// the install prefix alone (the file names they record are those under
+// `prefix`), so that a read-only install never compiles them at start and
+// two packs give the same files.
+bool compileTree(const std::string &directory, const std::string &root,
+                 const std::string &prefix, int64_t epoch, std::string *error) {
     std::vector<std::string> compile = {PACK_PYTHON_INTERPRETER, "-I", "-m", "compileall",
                                         "-q", "-f", "--invalidation-mode", "checked-hash",
-                                        directory};
+                                        "-s", root, "-p", prefix, directory};
     CommandResult result =
         runCommand(compile, {"SOURCE_DATE_EPOCH=" + std::to_string(epoch)});
     if (!succeeded(result)) {
@@ -193,11 +196,13 @@ bool preparePythonFiles(const PackRequest &request, const std::string &root,
     if (!request.pythonWheels.empty() && !makeEnvironment(request.pythonWheels, root, error)) {
         return false;
     }
-    if (!compileTree(root + "/share/" + request.name, request.sourceDateEpoch, error)) {
+    std::string share = root + "/share/" + request.name;
+    if (!compileTree(share, root, request.installPrefix, request.sourceDateEpoch, error)) {
         return false;
     }
     return request.pythonWheels.empty() ||
-           compileTree(root + "/" + pythonEnvironmentDir, request.sourceDateEpoch, error);
+           compileTree(root + "/" + pythonEnvironmentDir, root, request.installPrefix,
+                       request.sourceDateEpoch, error);
 }
 
 std::string pythonDebianDepends(const PackRequest &) {
