@@ -201,6 +201,9 @@ for line in '<release version="1.0" date="2023-11-14"/>' \
 done
 grep -qF '<comment>types file</comment>' "$share/mime/packages/org.example.types.xml" ||
     fail "text/x-types-log has not the default comment"
+for glob in application/x-types-note:*.tnote application/x-types-note:*.tn text/x-types-log:*.tlog; do
+    grep -qF ":$glob" "$work/mime-types/mime/globs2" || fail "update-mime-database lacks $glob"
+done
 pack_into types "$work/again" --app-id org.example.types --desktop-entry --categories Office \
     --file-type 'application/x-types-note=*.tnote,*.tn:Types note' \
     --file-type 'text/x-types-log=*.tlog' --icon "$img/48.png" --icon "$img/256.png" \
