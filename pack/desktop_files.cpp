@@ -263,70 +263,77 @@ std::string entryFileName(const PackRequest &request, const LauncherSpec &launch
                                          : id + "." + idElement(launcher.name) + ".desktop";
 }
 
-// Reads `content` as an icon: "" and *image, or why it is no icon (after
-// the file's name in a message).
-std::string readIcon(const std::string &content, IconImage *image) {
-    static const unsigned char pngSignature[8] = {0x89, 'P', 'N', 'G', '\r', '\n', 0x1a, '\n'};
-    static const unsigned char pngEnd[12] = {0, 0, 0, 0, 'I', 'E', 'N', 'D', 0xae, 0x42, 0x60, 0x82};
+// Reads the PNG image `content`: "" and its size in *image, or why it is
+// no icon (after the file's name in a message).
+std::string readPng(const std::string &content, IconImage *image) {
+    static const unsigned char pngEnd[12] = {0,   0,   0,   0,    'I',  'E',
+                                             'N', 'D', 0xae, 0x42, 0x60, 0x82};
     const unsigned char *bytes = (const unsigned char *)content.data();
-    if (content.size() >= 8 && memcmp(bytes, pngSignature, 8) == 0) {
-        auto number = [bytes](size_t at) {
-            return (unsigned long)bytes[at] << 24 | (unsigned long)bytes[at + 1] << 16 |
-                   (unsigned long)bytes[at + 2] << 8 | bytes[at + 3];
-        };
-        if (content.size() < 8 + 25 + 12 || number(8) != 13 || memcmp(bytes + 12, "IHDR", 4) != 0 ||
-            memcmp(bytes + content.size() - 12, pngEnd, 12) != 0) {
-            return "is not a whole PNG image";
-        }
-        unsigned long width = number(16);
-        unsigned long height = number(20);
-        if (width != height) {
-            return "is " + std::to_string(width) + "x" + std::to_string(height) +
-                   " pixels: an icon is square";
-        }
-        if (std::find(std::begin(iconThemeSizes), std::end(iconThemeSizes), width) ==
-            std::end(iconThemeSizes)) {
-            std::vector<std::string> sizes;
-            for (unsigned size : iconThemeSizes) {
-                sizes.push_back(std::to_string(size));
-            }
-            return "is " + std::to_string(width) + "x" + std::to_string(width) +
-                   " pixels, a size the icon theme has no place for: give " + joined(sizes, ", ") +
-                   " pixels square, or an SVG";
-        }
-        image->svg = false;
-        image->size = (unsigned)width;
-        return "";
+    auto number = [bytes](size_t at) {
+        return (unsigned long)bytes[at] << 24 | (unsigned long)bytes[at + 1] << 16 |
+               (unsigned long)bytes[at + 2] << 8 | bytes[at + 3];
+    };
+    if (content.size() < 8 + 25 + 12 || number(8) != 13 || memcmp(bytes + 12, "IHDR", 4) != 0 ||
+        memcmp(bytes + content.size() - 12, pngEnd, 12) != 0) {
+        return "is not a whole PNG image";
     }
+    unsigned long width = number(16);
+    unsigned long height = number(20);
+    if (width != height) {
+        return "is " + std::to_string(width) + "x" + std::to_string(height) +
+               " pixels: an icon is square";
+    }
+    if (std::find(std::begin(iconThemeSizes), std::end(iconThemeSizes), width) ==
+        std::end(iconThemeSizes)) {
+        std::vector<std::string> sizes;
+        for (unsigned size : iconThemeSizes) {
+            sizes.push_back(std::to_string(size));
+        }
+        return "is " + std::to_string(width) + "x" + std::to_string(width) +
+               " pixels, a size the icon theme has no place for: give " + joined(sizes, ", ") +
+               " pixels square, or an SVG";
+    }
+    image->svg = false;
+    image->size = (unsigned)width;
+    return "";
+}
+
+// Whether `content` is an SVG image: after an XML declaration, comments
+// and a document type, its first element is <svg>, closed further on.
+bool isSvg(const std::string &content) {
     size_t at = content.compare(0, 3, "\xef\xbb\xbf") == 0 ? 3 : 0;
     for (;;) {
         at = content.find_first_not_of(" \t\r\n", at);
-        if (at == std::string::npos) {
-            break;
-        }
-        const char *close = content.compare(at, 2, "<?") == 0      ? "?>"
-                            : content.compare(at, 4, "<!--") == 0  ? "-->"
+        std::string close = at == std::string::npos                   ? ""
+                            : content.compare(at, 2, "<?") == 0        ? "?>"
+                            : content.compare(at, 4, "<!--") == 0      ? "-->"
                             : content.compare(at, 9, "<!DOCTYPE") == 0 ? ">"
-                                                                     : nullptr;
-        if (close == nullptr) {
+                                                                       : "";
+        if (close.empty()) {
             break;
         }
         size_t bracket = content.find('[', at);
-        if (strcmp(close, ">") == 0 && bracket < content.find('>', at)) {
+        if (close == ">" && bracket < content.find('>', at)) {
             close = "]>";
             at = bracket;
         }
         size_t end = content.find(close, at + 1);
-        at = end == std::string::npos ? std::string::npos : end + strlen(close);
-        if (at == std::string::npos) {
-            break;
-        }
+        at = end == std::string::npos ? end : end + close.size();
     }
-    bool svg = at != std::string::npos && content.compare(at, 4, "<svg") == 0 &&
-               at + 4 < content.size() && content[at + 4] != '\0' &&
-               strchr(" \t\r\n>", content[at + 4]) != nullptr &&
-               content.find("</svg>", at) != std::string::npos;
-    if (!svg) {
+    return at != std::string::npos && content.compare(at, 4, "<svg") == 0 &&
+           at + 4 < content.size() && content[at + 4] != '\0' &&
+           strchr(" \t\r\n>", content[at + 4]) != nullptr &&
+           content.find("</svg>", at) != std::string::npos;
+}
+
+// Reads `content` as an icon: "" and *image, or why it is no icon (after
+// the file's name in a message).
+std::string readIcon(const std::string &content, IconImage *image) {
+    static const char pngSignature[8] = {'\x89', 'P', 'N', 'G', '\r', '\n', '\x1a', '\n'};
+    if (content.size() >= 8 && memcmp(content.data(), pngSignature, 8) == 0) {
+        return readPng(content, image);
+    }
+    if (!isSvg(content)) {
         return "is neither a PNG nor an SVG image";
     }
     image->svg = true;
@@ -518,7 +525,8 @@ std::vector<std::string> paragraphs(const std::string &text) {
     size_t end = 0;
     for (size_t start = text.find_first_not_of(" \t\n"); start != std::string::npos;
          start = text.find_first_not_of(" \t\n", end)) {
-        bool blankLine = std::count(text.begin() + (long)end, text.begin() + (long)start, '\n') >= 2;
+        bool blankLine =
+            std::count(text.begin() + (long)end, text.begin() + (long)start, '\n') >= 2;
         end = std::min(text.find_first_of(" \t\n", start), text.size());
         std::string word = text.substr(start, end - start);
         if (found.empty() || blankLine) {
@@ -581,8 +589,9 @@ std::string desktopEntry(const PackRequest &request, const LauncherSpec &launche
 // without a comment gets "<entry name> file", from the first launcher
 // that opens it.
 std::string mimeInfo(const PackRequest &request) {
-    std::string text = "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n"
-                       "<mime-info xmlns=\"http://www.freedesktop.org/standards/shared-mime-info\">\n";
+    std::string text =
+        "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n"
+        "<mime-info xmlns=\"http://www.freedesktop.org/standards/shared-mime-info\">\n";
     std::set<std::string> written;
     for (const MimeTypeSpec &type : request.mimeTypes) {
         if (!written.insert(type.type).second) {

@@ -66,6 +66,7 @@ printf '%s\n' '<?xml version="1.0" encoding="UTF-8"?>' '<!-- an icon -->' \
     '<svg xmlns="http://www.w3.org/2000/svg" width="64" height="64">' \
     '<rect width="64" height="64" fill="#36c"/></svg>' >"$img/icon.svg"
 echo "not an image" >"$img/notes.png"
+printf '%s\n' '<html><body><svg width="1" height="1"></svg></body></html>' >"$img/page.svg"
 
 # pack_into NAME DEST [OPTION...]: runs applauncher-pack for the Python
 # program NAME, its standard output and error in DEST.log; the status in
@@ -143,6 +144,8 @@ expect_line() {
 }
 
 hp="https://www.example.org/two"
+a=applications
+ic=icons/hicolor
 desc="The types application opens notes and logs of its own kinds, and says hello to each file it is given.
 
 A second paragraph: fish & chips <with> \"quotes\"."
@@ -177,10 +180,10 @@ while IFS='|' read -r name expected options; do
     check_mime "$share"
     check_icons "$share"
 done <<EOF
-one | applications/org.example.one.desktop icons/hicolor/48x48/apps/org.example.one.png | --app-id org.example.one --desktop-entry --icon $img/48.png
-two | applications/org.example.two.desktop applications/org.example.two.two_admin.desktop icons/hicolor/256x256/apps/org.example.two.png icons/hicolor/scalable/apps/org.example.two.svg | --homepage $hp --desktop-entry --categories 'Development;IDE' --icon $img/256.png --icon $img/icon.svg --launcher two-admin --script hello.py --desktop-entry --terminal --display-name 'Two admin' --comment 'Runs the admin tasks'
-types | applications/org.example.types.desktop icons/hicolor/256x256/apps/org.example.types.png icons/hicolor/48x48/apps/org.example.types.png icons/hicolor/scalable/apps/org.example.types.svg metainfo/org.example.types.metainfo.xml mime/packages/org.example.types.xml | --app-id org.example.types --desktop-entry --categories Office --file-type 'application/x-types-note=*.tnote,*.tn:Types note' --file-type 'text/x-types-log=*.tlog' --icon $img/48.png --icon $img/256.png --icon $img/icon.svg "\${appstream[@]}"
-helper | applications/org.example.helper.tool.desktop metainfo/org.example.helper.metainfo.xml | --app-id org.example.helper --launcher tool --script hello.py --desktop-entry --wm-class HelperTool "\${appstream[@]}"
+one | $a/org.example.one.desktop $ic/48x48/apps/org.example.one.png | --app-id org.example.one --desktop-entry --icon $img/48.png
+two | $a/org.example.two.desktop $a/org.example.two.two_admin.desktop $ic/256x256/apps/org.example.two.png $ic/scalable/apps/org.example.two.svg | --homepage $hp --desktop-entry --categories 'Development;IDE' --icon $img/256.png --icon $img/icon.svg --launcher two-admin --script hello.py --desktop-entry --terminal --display-name 'Two admin' --comment 'Runs the admin tasks'
+types | $a/org.example.types.desktop $ic/256x256/apps/org.example.types.png $ic/48x48/apps/org.example.types.png $ic/scalable/apps/org.example.types.svg metainfo/org.example.types.metainfo.xml mime/packages/org.example.types.xml | --app-id org.example.types --desktop-entry --categories Office --file-type 'application/x-types-note=*.tnote,*.tn:Types note' --file-type 'text/x-types-log=*.tlog' --icon $img/48.png --icon $img/256.png --icon $img/icon.svg "\${appstream[@]}"
+helper | $a/org.example.helper.tool.desktop metainfo/org.example.helper.metainfo.xml | --app-id org.example.helper --launcher tool --script hello.py --desktop-entry --wm-class HelperTool "\${appstream[@]}"
 plain | | --summary 'No desktop'
 EOF
 
@@ -276,6 +279,7 @@ while IFS='|' read -r option options; do
     [ -z "$(ls -A "$dest")" ] || fail "left in --dest: $(ls -A "$dest")"
 done <<EOF
 --icon | --app-id org.example.refused --desktop-entry --icon $img/notes.png
+--icon | --app-id org.example.refused --desktop-entry --icon $img/page.svg
 --icon | --app-id org.example.refused --desktop-entry --icon $img/48x32.png
 --icon | --app-id org.example.refused --desktop-entry --icon $img/100.png
 --icon | --app-id org.example.refused --desktop-entry --icon $img/cut.png
