@@ -118,7 +118,8 @@ bool isPlainText(const std::string &text, bool lines) {
             point = point << 6 | (next & 0x3fu);
         }
         if ((length == 3 && point < 0x800) || (length == 4 && point < 0x10000) ||
-            point > 0x10ffff || (point >= 0xd800 && point <= 0xdfff) || point < 0xa0) {
+            point > 0x10ffff || (point >= 0xd800 && point <= 0xdfff) || point < 0xa0 ||
+            point == 0xfffe || point == 0xffff) {
             return false;
         }
         i += length;
