@@ -80,6 +80,13 @@ pack_into() {
     status=$?
 }
 
+# The words of TEXT, separated by one space.
+squeeze() {
+    local words
+    read -ra words <<<"$1"
+    echo "${words[*]}"
+}
+
 # The files under SHARE that are the desktop's, sorted.
 desktop_files() {
     (cd "$1" && find applications icons mime metainfo -type f 2>/dev/null | sort)
@@ -112,10 +119,11 @@ check_mime() {
         cp "$xml" "$copy/mime/packages/"
         said=$(XDG_DATA_HOME=$copy update-mime-database "$copy/mime" 2>&1)
         [ -z "$said" ] || fail "update-mime-database on $(basename "$xml"): $said"
-        for glob in $(sed -n 's/.*<glob pattern="\([^"]*\)".*/\1/p' "$xml"); do
-            grep -q ":$glob\$" "$copy/mime/globs2" ||
+        while read -r glob; do
+            awk -F: -v glob="$glob" '$3 == glob { found = 1 } END { exit !found }' \
+                "$copy/mime/globs2" ||
                 fail "update-mime-database does not know $glob from $(basename "$xml")"
-        done
+        done < <(sed -n 's/.*<glob pattern="\([^"]*\)".*/\1/p' "$xml")
     done
 }
 
@@ -153,7 +161,7 @@ appstream=(--appstream --summary "Opens notes and logs" --description "$desc" --
     --vendor "Example Makers" --homepage https://example.org/types)
 # name | desktop files expected under share/ | options
 while IFS='|' read -r name expected options; do
-    casename=$(echo $name)
+    casename=$(squeeze "$name")
     eval "set -- $options"
     pack_into "$casename" "$work/out-$casename" "$@"
     if [ "$status" -ne 0 ]; then
@@ -162,8 +170,8 @@ while IFS='|' read -r name expected options; do
     fi
     share=$work/out-$casename/$casename-1.0/share
     seen=$(desktop_files "$share" | tr '\n' ' ')
-    [ "$(echo $seen)" = "$(echo $expected)" ] ||
-        fail "desktop files: expected [$(echo $expected)], made [$(echo $seen)]"
+    [ "$(squeeze "$seen")" = "$(squeeze "$expected")" ] ||
+        fail "desktop files: expected [$(squeeze "$expected")], made [$(squeeze "$seen")]"
     for entry in "$share"/applications/*.desktop; do
         [ -e "$entry" ] || continue
         check_desktop_entry "$entry"
@@ -205,7 +213,7 @@ done
 grep -qF '<comment>types file</comment>' "$share/mime/packages/org.example.types.xml" ||
     fail "text/x-types-log has not the default comment"
 for glob in application/x-types-note:*.tnote application/x-types-note:*.tn text/x-types-log:*.tlog; do
-    grep -qF ":$glob" "$work/mime-types/mime/globs2" || fail "update-mime-database lacks $glob"
+    grep -qxF "50:$glob" "$work/mime-types/mime/globs2" || fail "update-mime-database lacks $glob"
 done
 pack_into types "$work/again" --app-id org.example.types --desktop-entry --categories Office \
     --file-type 'application/x-types-note=*.tnote,*.tn:Types note' \
@@ -227,7 +235,7 @@ expect_line "$work/out-helper/helper-1.0/share/applications/org.example.helper.t
 
 # The entry of a tree whose prefix holds a space and a '$' starts the
 # program, once the tree is there, with the files it is given.
-casename=exec
+casename="exec"
 prefix="$work/opt/my \$app"
 pack_into exec "$work/out-exec" --prefix "$prefix" --app-id org.example.exec --desktop-entry \
     --file-type 'application/x-exec-note=*.enote'
@@ -267,7 +275,7 @@ fi
 
 # option at fault | options
 while IFS='|' read -r option options; do
-    option=$(echo $option)
+    option=$(squeeze "$option")
     casename="refusal $option:$options"
     eval "set -- $options"
     dest=$work/refused
