@@ -127,6 +127,14 @@ bool isPlainText(const std::string &text, bool lines) {
     return true;
 }
 
+// `text` for a message of one line: each control character as '?'.
+std::string shown(const std::string &text) {
+    std::string out = text;
+    std::replace_if(
+        out.begin(), out.end(), [](char c) { return (unsigned char)c < 0x20 || c == 0x7f; }, '?');
+    return out;
+}
+
 // `text` as XML character data or an attribute value in double quotes.
 std::string xmlEscaped(const std::string &text) {
     std::string out;
@@ -369,7 +377,7 @@ std::string categoriesProblem(const std::vector<std::string> &categories) {
             return "--categories: " + category + " is reserved to the desktop's own programs";
         }
         if (!own && !listed(mainCategories, category) && !listed(additionalCategories, category)) {
-            return "--categories: \"" + category + "\" is not a menu category (use the "
+            return "--categories: \"" + shown(category) + "\" is not a menu category (use the "
                    "desktop's own, or X-NAME for one of yours)";
         }
         if (!seen.insert(category).second) {
@@ -432,15 +440,16 @@ std::string checkFileTypes(const PackRequest &request) {
         const MimeTypeSpec &type = request.mimeTypes[i];
         std::string problem = mimeTypeProblem(type.type);
         if (!problem.empty()) {
-            return "--file-type \"" + type.type + "\" " + problem;
+            return "--file-type \"" + shown(type.type) + "\" " + problem;
         }
         if (type.globs.empty()) {
             return "--file-type " + type.type + " has no glob: give TYPE=*.EXT";
         }
         for (const std::string &glob : type.globs) {
             if (!isPlainText(glob, false) || glob.find('/') != std::string::npos) {
-                return "--file-type " + type.type + ": \"" + glob + "\" is not a glob of file "
-                       "names (e.g. *.ext, without '/' or control characters)";
+                return "--file-type " + type.type + ": \"" + shown(glob) +
+                       "\" is not a glob of file names (e.g. *.ext, without '/' or control "
+                       "characters)";
             }
         }
         if (!isPlainText(type.comment, false)) {
@@ -465,20 +474,20 @@ std::string checkIcons(const PackRequest &request) {
         std::string content;
         std::string error;
         if (!isRegularFile(icon) || !readFile(icon, &content, &error)) {
-            return "--icon " + icon + " is not a file that can be read";
+            return "--icon " + shown(icon) + " is not a file that can be read";
         }
         IconImage image;
         std::string problem = readIcon(content, &image);
         if (!problem.empty()) {
-            return "--icon " + icon + " " + problem;
+            return "--icon " + shown(icon) + " " + problem;
         }
         std::string place = image.svg ? "an SVG image"
                                       : std::to_string(image.size) + "x" +
                                             std::to_string(image.size) + " pixels";
         for (size_t i = 0; i < places.size(); i++) {
             if (places[i] == place) {
-                return "--icon " + request.icons[i] + " and " + icon + " are both " + place +
-                       ": give one icon of each size";
+                return "--icon " + shown(request.icons[i]) + " and " + shown(icon) +
+                       " are both " + place + ": give one icon of each size";
             }
         }
         places.push_back(place);
@@ -510,11 +519,12 @@ std::string checkAppStream(const PackRequest &request) {
                      [](char c) {
                          return isAlnum(c) || (c != '\0' && strchr(".+-: ()", c) != nullptr);
                      })) {
-        return "--license \"" + request.license + "\" is not an SPDX licence expression (e.g. "
-               "MIT, GPL-3.0-or-later, LicenseRef-proprietary)";
+        return "--license \"" + shown(request.license) + "\" is not an SPDX licence expression "
+               "(e.g. MIT, GPL-3.0-or-later, LicenseRef-proprietary)";
     }
     if (!request.homepage.empty() && urlHost(request.homepage).empty()) {
-        return "--homepage \"" + request.homepage + "\" is not an http:// or https:// address";
+        return "--homepage \"" + shown(request.homepage) +
+               "\" is not an http:// or https:// address";
     }
     return "";
 }
@@ -728,7 +738,7 @@ std::string checkDesktopRequest(const PackRequest &request) {
                                        "desktop files";
     }
     if (!request.appId.empty() && !isReverseDnsId(request.appId)) {
-        return "--app-id \"" + request.appId + "\" is not a reverse-DNS id: three or more "
+        return "--app-id \"" + shown(request.appId) + "\" is not a reverse-DNS id: three or more "
                "parts separated by '.', each of letters, digits, '_' and '-', not starting "
                "with a digit (e.g. org.example." + idElement(request.name) + ")";
     }

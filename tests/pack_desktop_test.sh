@@ -298,6 +298,7 @@ done <<EOF
 --file-type | --app-id org.example.refused --desktop-entry --file-type 'Application/X-R=*.x'
 --file-type | --app-id org.example.refused --desktop-entry --file-type 'inode/x-r=*.x'
 --file-type | --app-id org.example.refused --desktop-entry --file-type 'application/x-r=dir/*.x'
+--file-type | --app-id org.example.refused --desktop-entry --file-type $'application/x-r=*.x\n*.y'
 --file-type | --app-id org.example.refused --file-type 'application/x-r=*.x'
 --file-type | --app-id org.example.refused --desktop-entry --file-type 'application/x-r=*.x' --launcher refused2 --script hello.py --desktop-entry --file-type 'application/x-r=*.y'
 --app-id | --app-id hello --desktop-entry
