@@ -17,7 +17,9 @@ const char packUsage[] =
     "  --type TYPE             app-image, deb or rpm; repeat or separate with commas\n"
     "                          (default: app-image)\n"
     "  --dest DIR              where the outputs go (default: the working directory)\n"
-    "  --prefix DIR            where deb and rpm install the tree (default: /opt/NAME)\n"
+    "  --prefix DIR            where deb and rpm install the tree, and where the\n"
+    "                          app-image's menu entries expect it\n"
+    "                          (default: /opt/NAME)\n"
     "  --source-date-epoch N   every time stamp in the outputs (default:\n"
     "                          SOURCE_DATE_EPOCH, else 0)\n"
     "\n"
@@ -59,17 +61,39 @@ const char packUsage[] =
     "  --python-wheels DIR     Python: wheels installed into a private virtual\n"
     "                          environment inside the tree\n"
     "\n"
-    "On the desktop:\n"
-    "  --desktop-entry         the launcher gets a menu entry\n"
+    "On the desktop (the menu entry's options are the launcher's, like --main-jar):\n"
+    "  --desktop-entry         the launcher gets a menu entry, named by the id:\n"
+    "                          ID.desktop for NAME, ID.LAUNCHER.desktop for another\n"
+    "                          (its '-', '+' and '.' as '_')\n"
+    "  --display-name TEXT     the menu entry's name (default: the launcher's name);\n"
+    "                          NAME's is the software centre's too\n"
     "  --comment TEXT          the menu entry's tooltip (default: the summary)\n"
-    "  --categories LIST       its menu categories, separated by ';' (e.g. Utility)\n"
+    "  --categories LIST       its menu categories, separated by ';', the first a\n"
+    "                          main one (e.g. Development;IDE; default: Utility)\n"
     "  --terminal              it runs in a terminal\n"
     "  --file-type 'TYPE=GLOB[,GLOB...][:COMMENT]'\n"
-    "                          a file type the launcher opens (repeatable)\n"
-    "  --icon FILE             a PNG (of its size) or an SVG icon (repeatable)\n"
-    "  --app-id ID             the reverse-DNS id of the desktop files (default:\n"
-    "                          from the homepage's host and NAME)\n"
-    "  --appstream             AppStream metadata for software centres\n"
+    "                          a file type it opens (repeatable), e.g.\n"
+    "                          'application/x-notes=*.notes:Notes file'; the entry\n"
+    "                          then passes the files it is given as arguments\n"
+    "  --wm-class CLASS        the class its windows carry, which matches them to\n"
+    "                          the entry\n"
+    "  --icon FILE             a square PNG of 16, 22, 24, 32, 36, 48, 64, 72, 96,\n"
+    "                          128, 192, 256 or 512 pixels, or an SVG (repeatable,\n"
+    "                          one of each size)\n"
+    "  --app-id ID             the reverse-DNS id of the desktop files, e.g.\n"
+    "                          org.example.NAME (default: from --homepage's host\n"
+    "                          and NAME; one of the two is needed)\n"
+    "  --appstream             AppStream metadata for software centres, from\n"
+    "                          --summary, --description (paragraphs separated by a\n"
+    "                          blank line), --license, --vendor and --homepage; the\n"
+    "                          metadata is under CC0-1.0, its content rating (OARS)\n"
+    "                          declares none of what OARS rates, and the release is\n"
+    "                          dated SOURCE_DATE_EPOCH's day\n"
+    "\n"
+    "The desktop files lie in the tree's share/ (and the packages' /usr/share).\n"
+    "Their Exec= names PREFIX/bin/LAUNCHER: the app-image's entries work once the\n"
+    "tree is at --prefix (e.g. mv NAME-VERSION /opt/NAME); TryExec= hides them\n"
+    "from the menu until then.\n"
     "\n"
     "  --help                  this text\n"
     "\n"
@@ -279,6 +303,10 @@ const std::vector<OptionSpec> &optionTable() {
              l.desktop = true;
              return std::string();
          }},
+        {"--display-name", true,
+         [](PackRequest &, LauncherSpec &l, const std::string &v) {
+             return setOnce(l.displayName, v, "--display-name");
+         }},
         {"--comment", true,
          [](PackRequest &, LauncherSpec &l, const std::string &v) {
              return setOnce(l.comment, v, "--comment");
@@ -294,6 +322,10 @@ const std::vector<OptionSpec> &optionTable() {
              return std::string();
          }},
         {"--file-type", true, addFileType},
+        {"--wm-class", true,
+         [](PackRequest &, LauncherSpec &l, const std::string &v) {
+             return setOnce(l.wmClass, v, "--wm-class");
+         }},
         {"--icon", true,
          [](PackRequest &r, LauncherSpec &, const std::string &v) {
              r.icons.push_back(v);

@@ -33,9 +33,11 @@ struct LauncherSpec {
     std::vector<std::string> environment;    // NAME=VALUE
     bool desktop = false;                    // gets a menu entry
     std::vector<std::string> mimeTypes;      // the MIME types it opens
+    std::string displayName;                 // the menu entry's name ("": its name)
     std::string comment;                     // the menu entry's tooltip
     std::vector<std::string> categories;     // the menu entry's categories
     bool terminal = false;                   // it runs in a terminal
+    std::string wmClass;                     // its windows' class, for the desktop
 };
 
 // A file type the application opens: "type/subtype" with its glob

@@ -94,6 +94,6 @@ bool stageTree(const PackRequest &request, const InstalledFiles &files, const st
     }
     return writeConfigurations(request, root, archived, error) &&
            writeFile(doc + "/README", userOptionsReadme(request), 0644, error) &&
-           writeDesktopFiles(request, root, request.installPrefix, error) &&
+           writeDesktopFiles(request, root + "/share", request.installPrefix + "/bin", error) &&
            stampTree(root, request.sourceDateEpoch, error);
 }

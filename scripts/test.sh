@@ -5,8 +5,9 @@
 #      runtimes, the doctor, the installed tree, applauncher_add_application,
 #      the sample packages under the real dpkg and rpm (with the load test)
 #      and lintian, the project's own .deb and .rpm packages built, checked
-#      and installed, the benchmarks' own checks, and the process tests
-#      under valgrind;
+#      and installed, applauncher-pack's desktop files under their own
+#      validators, the benchmarks' own checks, and the process tests under
+#      valgrind;
 #   2. the launcher, the reference auxiliary library and the test doubles
 #      cross-built for arm64 (scripts/arm64.sh), checked as aarch64 ELF files
 #      with the record's layout checks and the hardening, and the process
@@ -19,7 +20,8 @@ set -eu
 cd "$(dirname "$0")/.."
 scripts/install-packages.sh cmake g++ make libgtest-dev libbenchmark-dev valgrind libpython3-dev \
     pkg-config rpm python3 python3.11 python3-pip python3-setuptools python3-wheel \
-    openjdk-17-jdk-headless dpkg-dev debhelper lintian file libcap2-bin
+    openjdk-17-jdk-headless dpkg-dev debhelper lintian file libcap2-bin \
+    desktop-file-utils appstream shared-mime-info
 
 echo "== release build and tests"
 cmake --preset release >/dev/null

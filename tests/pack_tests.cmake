@@ -1,12 +1,24 @@
-# applauncher-pack run as a process: its refusals, the trees and archives
-# it makes, started where they are unpacked.
+# applauncher-pack run as a process on applications it makes in temporary
+# trees, with APPLAUNCHER_PACK_FILES naming the build tree's launcher and
+# libraries.
 if(NOT TARGET hux_python)
-  message(STATUS "CPython runtime library not built: pack_test skipped")
+  message(STATUS "CPython runtime library not built: the applauncher-pack tests skipped")
   return()
 endif()
+
+# Its refusals, the trees and archives it makes, started where they are
+# unpacked, with two launchers in one tree.
 applauncher_gtest(pack_test LABELS process SOURCES pack_test.cpp LINK launch_harness
   NEEDS applauncher_pack applauncher_aux hux_python
   DEFINES PACK_BINARY="$<TARGET_FILE:applauncher_pack>"
           REFERENCE_AUX_LIBRARY="$<TARGET_FILE:applauncher_aux>"
           PYTHON_RUNTIME_LIBRARY="$<TARGET_FILE:hux_python>"
           LAUNCHER_MACHINE="${CMAKE_SYSTEM_PROCESSOR}")
+
+# The desktop files: entries, icons, file types and AppStream metadata
+# checked by their own validators, an entry's Exec= run, and the refusals.
+# Skipped (77) without desktop-file-validate, appstreamcli or
+# update-mime-database.
+applauncher_script_test(pack_desktop_test LABELS pack TIMEOUT 300 SKIPPABLE
+  COMMAND ${CMAKE_CURRENT_SOURCE_DIR}/pack_desktop_test.sh $<TARGET_FILE:applauncher_pack>
+          $<TARGET_FILE:applauncher> $<TARGET_FILE:applauncher_aux> $<TARGET_FILE:hux_python>)
