@@ -18,11 +18,15 @@ namespace {
 const size_t md5Batch = 256;
 
 // Each line of `lines` as a continuation line of a control field: a space
-// before it, " ." for an empty one.
+// before it, " ." for an empty one (and for one that is a lone '.'), and
+// one more space before a line that starts with '.', which " ." would
+// make a control statement.
 std::string continuation(const std::vector<std::string> &lines) {
     std::string text;
     for (const std::string &line : lines) {
-        text += line.empty() ? " .\n" : " " + line + "\n";
+        size_t first = line.find_first_not_of(' ');
+        bool blank = first == std::string::npos || line.compare(first, std::string::npos, ".") == 0;
+        text += blank ? " .\n" : line[0] == '.' ? "  " + line + "\n" : " " + line + "\n";
     }
     return text;
 }
@@ -149,7 +153,7 @@ std::string lintianOverrides(const PackRequest &request,
                                 "under /" + prefix + ", as the Filesystem Hierarchy Standard "
                                 "gives add-on packages, and its launcher finds "
                                 "lib/libapplauncher.so there through this package's file list.",
-                                "dir-or-file-in-opt", prefix + "/*");
+                                "dir-or-file-in-opt", prefix.substr(0, prefix.find('/', 4)) + "/*");
     }
     if (anyPath(entries, ".jar", "")) {
         text += lintianOverride(request,

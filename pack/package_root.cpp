@@ -90,9 +90,16 @@ bool listLevel(const std::string &root, const std::string &relative, const std::
     return true;
 }
 
+// Whether a refilled line may start with `word`: not when it begins with
+// '%' (rpmbuild would read a directive) or '.' (a control file reserves
+// " ." lines).
+bool mayStartLine(const std::string &word) {
+    return word[0] != '%' && word[0] != '.';
+}
+
 // One paragraph's words refilled into lines of `descriptionWidth`. A line
-// that would start with a word beginning with '%' takes the words before
-// it along; a line of one such word keeps it.
+// that would start with a word that may not start one takes the words
+// before it along; a line of one word keeps the next.
 void refill(const std::vector<std::string> &words, std::vector<std::string> *lines) {
     std::vector<std::string> line;
     size_t width = 0;
@@ -100,10 +107,10 @@ void refill(const std::vector<std::string> &words, std::vector<std::string> *lin
         if (!line.empty() && width + 1 + word.size() > descriptionWidth) {
             size_t keep = line.size();
             std::string first = word;
-            while (keep > 1 && first[0] == '%') {
+            while (keep > 1 && !mayStartLine(first)) {
                 first = line[--keep];
             }
-            if (keep > 0 && first[0] != '%') {
+            if (mayStartLine(first)) {
                 std::string text;
                 for (size_t i = 0; i < keep; i++) {
                     text += (i == 0 ? "" : " ") + line[i];
@@ -128,12 +135,13 @@ void refill(const std::vector<std::string> &words, std::vector<std::string> *lin
     }
 }
 
-// The first line `command` prints, or "" when it fails.
+// The first line `command` prints, or "" when it fails. It runs without
+// the user's own settings (HOME names no directory), as the builds do.
 std::string firstLineOf(const std::vector<std::string> &command) {
     if (!commandExists(command[0])) {
         return "";
     }
-    CommandResult result = runCommand(command, {"LC_ALL=C"});
+    CommandResult result = runCommand(command, {"LC_ALL=C", "HOME=/nonexistent"});
     std::string line = result.output.substr(0, result.output.find('\n'));
     return succeeded(result) && !line.empty() && line.find(' ') == std::string::npos ? line
                                                                                       : "";

@@ -52,8 +52,9 @@ std::vector<std::string> textLines(const std::string &text);
 // The description as lines of at most 76 columns: paragraphs (separated
 // by blank lines) refilled, a line that starts with a space or a tab kept
 // as it is (tabs expanded), control characters made spaces, and "" for
-// each paragraph break. A word starting with '%' never starts a refilled
-// line (rpmbuild would read such a line as a directive).
+// each paragraph break. A word starting with '%' (which rpmbuild would
+// read as a directive) or '.' (a control file reserves " ." lines) never
+// starts a refilled line.
 std::vector<std::string> descriptionLines(const std::string &text);
 
 // `list` ("a, b (>= 1), c") split at its commas, each entry trimmed, the

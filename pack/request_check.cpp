@@ -179,12 +179,15 @@ std::string checkPackageFields(const PackRequest &request) {
         request.homepage.compare(0, 8, "https://") != 0) {
         return "--homepage \"" + request.homepage + "\" is not an http:// or https:// URL";
     }
-    bool rpm = wantsType(request, "rpm");
     bool lineStart = true;
     for (char c : request.description) {
-        if (rpm && lineStart && c == '%') {
+        if (lineStart && c == '%' && wantsType(request, "rpm")) {
             return "--description: a line starts with '%', which rpmbuild reads as a "
                    "directive: reword it";
+        }
+        if (lineStart && c == '.' && wantsType(request, "deb")) {
+            return "--description: a line starts with '.', which a .deb's control file "
+                   "reserves: reword it";
         }
         lineStart = c == '\n' || (lineStart && ((unsigned char)c <= ' ' || c == 0x7f));
     }

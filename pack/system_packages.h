@@ -15,8 +15,9 @@
 std::string debFileName(const PackRequest &request);
 std::string rpmFileName(const PackRequest &request);
 
-// Checks that the tools are there (dpkg-deb, dpkg-shlibdeps and gzip /
-// rpmbuild). "" or one line saying which Debian package to install.
+// Checks that the tools are there (dpkg-deb, dpkg-shlibdeps, objdump,
+// md5sum and gzip / rpmbuild and rpm). "" or one line saying which Debian
+// package to install.
 std::string checkDebTools();
 std::string checkRpmTools();
 
