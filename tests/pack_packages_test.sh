@@ -353,9 +353,4 @@ for name in deb-greet-py rpm-greet-py deb-greet-java rpm-greet-java; do
     run_private_case "$name" ": installed, started through its owning package"
 done
 
-if [ "$failures" -gt 0 ]; then
-    echo "$failures failed"
-    exit 1
-fi
-[ -z "${lintian_skipped:-}" ] || skip "$lintian_skipped; the other cases passed"
-echo "all cases passed"
+finish_cases "${lintian_skipped:+$lintian_skipped; the other cases passed}"

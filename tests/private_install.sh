@@ -67,6 +67,19 @@ run_private_case() {
     fi
 }
 
+# Ends the test: status 1 counting the failures when a case failed, else
+# 77 with REASON when one is given (some cases could not run), else 0:
+# finish_cases [REASON].
+finish_cases() {
+    if [ "$failures" -gt 0 ]; then
+        echo "$failures failed"
+        exit 1
+    fi
+    [ -z "${1:-}" ] || skip "$1"
+    echo "all cases passed"
+    exit 0
+}
+
 # Starts case NAME in WORK: sets casename, dir (WORK/NAME), home, dpkgdb,
 # rpmdb; refuses unless this is a mount namespace other than OUTER_NS; then
 # mounts a fresh tmpfs on /opt and the overlay on /usr, and makes an empty

@@ -501,9 +501,4 @@ for name in deb deb-diverted rpm deb-other rpm-other unowned rpm-then-deb load; 
     run_private_case "$name" "$note" "$have_rpm"
 done
 
-if [ "$failures" -gt 0 ]; then
-    echo "$failures failed"
-    exit 1
-fi
-[ -z "$skipped" ] || skip "$no_rpm_reason: cases$skipped not run; the others passed"
-echo "all cases passed"
+finish_cases "${skipped:+$no_rpm_reason: cases$skipped not run; the others passed}"
