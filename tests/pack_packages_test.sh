@@ -267,7 +267,8 @@ for name in greet-py greet-java; do
         '^Description: greets whoever its arguments name$' \
         '^ Greets whoever its arguments name; 100% of it is a test of %\{\?_topdir\}' \
         '^ \.$' '^   An indented line stays as it is\.$'
-    awk 'length($0) > 80' "$x/DEBIAN/control" | grep -q . && fail "$name: a control line is over 80 columns"
+    awk '/^ / && length($0) > 80' "$x/DEBIAN/control" | grep -q . &&
+        fail "$name: a description line is over 80 columns"
     dpkg-deb -f "$deb" Depends | tr ',' '\n' | sed 's/^ *//' >"$x.depends"
     (cd "$x" && md5sum --quiet -c DEBIAN/md5sums) || fail "$name: DEBIAN/md5sums does not match"
     [ "$(find "$x" -type f ! -path "$x/DEBIAN/*" | wc -l)" -eq "$(wc -l <"$x/DEBIAN/md5sums")" ] ||
