@@ -67,26 +67,17 @@ bool linkStaysInside(const std::string &root, const std::string &linkPath,
     return true;
 }
 
-// copyTree for one directory level.
+// copyTree for one directory level; `anyLink` keeps every symbolic link
+// as it is, wherever it points.
 bool copyLevel(const std::string &root, const std::string &from, const std::string &to,
-               std::string *error) {
+               bool anyLink, std::string *error) {
     if (!makeDirectories(to, error)) {
         return false;
     }
-    DIR *dir = opendir(from.c_str());
-    if (dir == nullptr) {
-        *error = from + ": " + strerror(errno);
+    std::vector<std::string> names;
+    if (!listDirectory(from, &names, error)) {
         return false;
     }
-    std::vector<std::string> names;
-    for (struct dirent *entry = readdir(dir); entry != nullptr; entry = readdir(dir)) {
-        std::string name = entry->d_name;
-        if (name != "." && name != "..") {
-            names.push_back(name);
-        }
-    }
-    closedir(dir);
-    std::sort(names.begin(), names.end());
     for (const std::string &name : names) {
         std::string source = from + "/" + name;
         std::string target = to + "/" + name;
@@ -96,7 +87,7 @@ bool copyLevel(const std::string &root, const std::string &from, const std::stri
             return false;
         }
         if (S_ISDIR(info.st_mode)) {
-            if (!copyLevel(root, source, target, error)) {
+            if (!copyLevel(root, source, target, anyLink, error)) {
                 return false;
             }
         } else if (S_ISREG(info.st_mode)) {
@@ -111,7 +102,7 @@ bool copyLevel(const std::string &root, const std::string &from, const std::stri
                 return false;
             }
             std::string linkTarget(link, (size_t)length);
-            if (!linkStaysInside(root, source, linkTarget)) {
+            if (!anyLink && !linkStaysInside(root, source, linkTarget)) {
                 *error = source + " is a symbolic link to " + linkTarget +
                          ", outside the files to ship: replace it by what it points to";
                 return false;
@@ -267,7 +258,34 @@ bool copyTree(const std::string &from, const std::string &to, std::string *error
         *error = from + " is not a directory";
         return false;
     }
-    return copyLevel(from, from, to, error);
+    return copyLevel(from, from, to, false, error);
+}
+
+bool listDirectory(const std::string &path, std::vector<std::string> *names,
+                   std::string *error) {
+    DIR *dir = opendir(path.c_str());
+    if (dir == nullptr) {
+        *error = path + ": " + strerror(errno);
+        return false;
+    }
+    names->clear();
+    for (struct dirent *entry = readdir(dir); entry != nullptr; entry = readdir(dir)) {
+        std::string name = entry->d_name;
+        if (name != "." && name != "..") {
+            names->push_back(name);
+        }
+    }
+    closedir(dir);
+    std::sort(names->begin(), names->end());
+    return true;
+}
+
+bool copyMadeTree(const std::string &from, const std::string &to, std::string *error) {
+    if (!isDirectory(from)) {
+        *error = from + " is not a directory";
+        return false;
+    }
+    return copyLevel(from, from, to, true, error);
 }
 
 bool stampTree(const std::string &root, int64_t epoch, std::string *error) {

@@ -8,6 +8,7 @@
 
 #include <cstdint>
 #include <string>
+#include <vector>
 
 // Makes a fresh directory "<parent>/.applauncher-pack-XXXXXX" (mode 0700)
 // and returns its path, or "" with the reason in *error. The pack removes
@@ -51,6 +52,16 @@ bool copyFile(const std::string &from, const std::string &to, std::string *error
 // (a device, a FIFO, a link pointing out of the tree) is refused, naming
 // it. False with the reason in *error.
 bool copyTree(const std::string &from, const std::string &to, std::string *error);
+
+// The names in directory `path` but "." and "..", sorted. False with the
+// reason.
+bool listDirectory(const std::string &path, std::vector<std::string> *names,
+                   std::string *error);
+
+// copyTree for a tree the pack made itself (the staged tree): every
+// symbolic link is copied as it is, wherever it points (a private Python
+// environment's interpreter links name the system's interpreter).
+bool copyMadeTree(const std::string &from, const std::string &to, std::string *error);
 
 // Sets the modification time of `root` and everything below it (links
 // themselves) to `epoch`. False with the reason.

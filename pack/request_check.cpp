@@ -7,6 +7,7 @@
 
 #include "app_config.h"
 #include "pack_files.h"
+#include "system_packages.h"
 
 namespace {
 
@@ -16,6 +17,11 @@ bool onlyAlnumOr(const std::string &text, const char *allowed) {
         return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') ||
                (c != '\0' && strchr(allowed, c) != nullptr);
     });
+}
+
+// Whether the request asks for an output of `type`.
+bool wantsType(const PackRequest &request, const char *type) {
+    return std::find(request.types.begin(), request.types.end(), type) != request.types.end();
 }
 
 // Whether `name` is a variable name: letters, digits and '_', not
@@ -152,6 +158,39 @@ std::string checkPackageFields(const PackRequest &request) {
         request.maintainer.find('@', open) == std::string::npos) {
         return "--maintainer \"" + request.maintainer + "\" is not 'NAME <EMAIL>'";
     }
+    for (Needed field : {Needed{request.maintainer, "--maintainer"},
+                         Needed{request.vendor, "--vendor"},
+                         Needed{request.license, "--license"},
+                         Needed{request.homepage, "--homepage"}}) {
+        if (std::any_of(field.value.begin(), field.value.end(),
+                        [](char c) { return (unsigned char)c < 0x20 || c == 0x7f; })) {
+            return std::string(field.option) + " must be one line without control characters";
+        }
+    }
+    if (!onlyAlnumOr(request.license, ".+-")) {
+        return "--license \"" + request.license + "\" is not one SPDX licence identifier "
+               "(e.g. MIT, Apache-2.0, GPL-3.0-or-later, LicenseRef-NAME)";
+    }
+    if (wantsType(request, "deb") && request.licenseFile.empty() && findCommonLicense(request.license) == nullptr) {
+        return "--license " + request.license + " is not among the licences a Debian system "
+               "keeps in /usr/share/common-licenses: give its text with --license-file";
+    }
+    if (!request.homepage.empty() && request.homepage.compare(0, 7, "http://") != 0 &&
+        request.homepage.compare(0, 8, "https://") != 0) {
+        return "--homepage \"" + request.homepage + "\" is not an http:// or https:// URL";
+    }
+    bool lineStart = true;
+    for (char c : request.description) {
+        if (lineStart && c == '%' && wantsType(request, "rpm")) {
+            return "--description: a line starts with '%', which rpmbuild reads as a "
+                   "directive: reword it";
+        }
+        if (lineStart && c == '.' && wantsType(request, "deb")) {
+            return "--description: a line starts with '.', which a .deb's control file "
+                   "reserves: reword it";
+        }
+        lineStart = c == '\n' || (lineStart && ((unsigned char)c <= ' ' || c == 0x7f));
+    }
     if (request.installPrefix[0] != '/' || request.installPrefix == "/" ||
         !onlyAlnumOr(request.installPrefix, "/._+-")) {
         return "--prefix \"" + request.installPrefix + "\" is not an absolute directory of "
@@ -245,9 +284,6 @@ std::string checkRequest(PackRequest &request) {
     if (request.vendor.empty()) {
         request.vendor = request.maintainer.substr(0, request.maintainer.find(" <"));
     }
-    bool package = std::find(request.types.begin(), request.types.end(), "deb") !=
-                       request.types.end() ||
-                   std::find(request.types.begin(), request.types.end(), "rpm") !=
-                       request.types.end();
-    return package ? checkPackageFields(request) : "";
+    return wantsType(request, "deb") || wantsType(request, "rpm") ? checkPackageFields(request)
+                                                                  : "";
 }

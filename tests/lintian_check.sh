@@ -1,12 +1,18 @@
 #!/bin/sh
-# Usage: lintian_check.sh DEB...
+# Usage: lintian_check.sh [--allow TAG]... DEB...
 # Runs lintian on each sample package and fails on any error or warning it
 # reports. The package's own overrides may cover only the tags of the /opt
-# layout (dir-or-file-in-opt; jar-not-in-usr-share for a Java application),
-# and each override must have a comment above it saying why.
+# layout (dir-or-file-in-opt; jar-not-in-usr-share for a Java application)
+# and each TAG that --allow names, and each override must have a comment
+# above it saying why.
 # Exits 77 with the reason when lintian is not installed or cannot run
 # (Debian: lintian).
 set -u
+allowed="-e dir-or-file-in-opt -e jar-not-in-usr-share"
+while [ "${1:-}" = --allow ] && [ $# -ge 2 ]; do
+    allowed="$allowed -e $2"
+    shift 2
+done
 command -v lintian >/dev/null || {
     echo "SKIPPED: lintian not found (Debian: lintian)"
     exit 77
@@ -52,7 +58,8 @@ for deb in "$@"; do
     awk '/^[ \t]*(#|$)/ { next }
          { sub(/^[^ :\[]*( [^ :\[]*)?: */, ""); print $1 }' "$tmp/overrides" |
         sort -u >"$tmp/overridden"
-    grep -vx -e dir-or-file-in-opt -e jar-not-in-usr-share "$tmp/overridden" >"$tmp/others" &&
+    # shellcheck disable=SC2086
+    grep -vx $allowed "$tmp/overridden" >"$tmp/others" &&
         fail "overrides for tags other than the /opt layout's: $(tr '\n' ' ' <"$tmp/others")"
     [ "$failures" -eq "$failures_before" ] && echo "PASS $package: no lintian error or" \
         "warning; $(grep -c '^O: ' "$tmp/$package.out") finding(s) overridden:" \

@@ -47,6 +47,39 @@ require_private_installs() {
         skip "cannot mount a tmpfs on /opt and an overlay on /usr in a private mount namespace: $probe"
 }
 
+# Runs case NAME of this test script in a private mount namespace of its
+# own, as "$script --case NAME $work $outer_ns ARGUMENT..." (the caller's
+# variables), and says "PASS NAME<NOTE>" or, counting a failure, the
+# status it ended with: run_private_case NAME NOTE [ARGUMENT...].
+# shellcheck disable=SC2154
+run_private_case() {
+    name=$1
+    note=$2
+    shift 2
+    unshare --mount --propagation private /bin/sh "$script" --case "$name" "$work" \
+        "$outer_ns" "$@"
+    result=$?
+    if [ "$result" -eq 0 ]; then
+        echo "PASS $name$note"
+    else
+        echo "FAIL [$name]: the case ended with status $result"
+        failures=$((failures + 1))
+    fi
+}
+
+# Ends the test: status 1 counting the failures when a case failed, else
+# 77 with REASON when one is given (some cases could not run), else 0:
+# finish_cases [REASON].
+finish_cases() {
+    if [ "$failures" -gt 0 ]; then
+        echo "$failures failed"
+        exit 1
+    fi
+    [ -z "${1:-}" ] || skip "$1"
+    echo "all cases passed"
+    exit 0
+}
+
 # Starts case NAME in WORK: sets casename, dir (WORK/NAME), home, dpkgdb,
 # rpmdb; refuses unless this is a mount namespace other than OUTER_NS; then
 # mounts a fresh tmpfs on /opt and the overlay on /usr, and makes an empty

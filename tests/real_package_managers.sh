@@ -496,22 +496,9 @@ for name in deb deb-diverted rpm deb-other rpm-other unowned rpm-then-deb load; 
         fi
         ;;
     esac
-    unshare --mount --propagation private /bin/sh "$script" --case "$name" "$work" \
-        "$outer_ns" "$have_rpm"
-    result=$?
-    if [ "$result" -eq 0 ]; then
-        note=""
-        [ "$name" = unowned ] && [ -z "$have_rpm" ] && note=" (dpkg alone, no rpm)"
-        echo "PASS $name$note"
-    else
-        echo "FAIL [$name]: the case ended with status $result"
-        failures=$((failures + 1))
-    fi
+    note=""
+    [ "$name" = unowned ] && [ -z "$have_rpm" ] && note=" (dpkg alone, no rpm)"
+    run_private_case "$name" "$note" "$have_rpm"
 done
 
-if [ "$failures" -gt 0 ]; then
-    echo "$failures failed"
-    exit 1
-fi
-[ -z "$skipped" ] || skip "$no_rpm_reason: cases$skipped not run; the others passed"
-echo "all cases passed"
+finish_cases "${skipped:+$no_rpm_reason: cases$skipped not run; the others passed}"
