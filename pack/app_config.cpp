@@ -65,6 +65,9 @@ std::string pythonMain(const PackRequest &request, const LauncherSpec &launcher)
     for (const std::string &option : launcher.pythonOptions) {
         lines += "arg=" + option + "\n";
     }
+    if (!launcher.entryPoint.empty() || !launcher.module.empty()) {
+        lines += "arg=--module-path\narg=$APPDIR/share/" + request.name + "\n";
+    }
     if (!launcher.entryPoint.empty()) {
         lines += "arg=--entry-point\narg=" + launcher.entryPoint + "\n";
     } else if (!launcher.module.empty()) {

@@ -22,3 +22,15 @@ applauncher_gtest(pack_test LABELS process SOURCES pack_test.cpp LINK launch_har
 applauncher_script_test(pack_desktop_test LABELS pack TIMEOUT 300 SKIPPABLE
   COMMAND ${CMAKE_CURRENT_SOURCE_DIR}/pack_desktop_test.sh $<TARGET_FILE:applauncher_pack>
           $<TARGET_FILE:applauncher> $<TARGET_FILE:applauncher_aux> $<TARGET_FILE:hux_python>)
+
+# applauncher-pack makes a .deb and an .rpm of a Python and of a Java
+# program: refusals, byte-identical repeats, contents, lintian, and each
+# installed with the real dpkg and rpm (private databases, private mount
+# namespace) and run through its owning package. Skipped (77) without
+# root, unshare, dpkg-dev, rpmbuild, lintian or a JDK.
+if(TARGET hux_jvm)
+  applauncher_script_test(pack_packages LABELS packaging TIMEOUT 900 SKIPPABLE
+    COMMAND ${CMAKE_CURRENT_SOURCE_DIR}/pack_packages_test.sh $<TARGET_FILE:applauncher_pack>
+            $<TARGET_FILE:applauncher> $<TARGET_FILE:applauncher_aux>
+            $<TARGET_FILE:hux_python> $<TARGET_FILE:hux_jvm>)
+endif()

@@ -57,15 +57,3 @@ applauncher_script_test(distribution_packages LABELS packaging TIMEOUT 1800 SKIP
   COMMAND ${CMAKE_CURRENT_SOURCE_DIR}/distribution_packages_test.sh
           ${CMAKE_BINARY_DIR}/${PROJECT_NAME}-${PROJECT_VERSION}.tar.gz
           $<TARGET_FILE:test_runtime>)
-
-# applauncher-pack makes a .deb and an .rpm of a Python and of a Java
-# program: refusals, byte-identical repeats, contents, lintian, and each
-# installed with the real dpkg and rpm (private databases, private mount
-# namespace) and run through its owning package. Skipped (77) without
-# root, unshare, dpkg-dev, rpmbuild, lintian or a JDK.
-if(TARGET applauncher_pack AND TARGET hux_python AND TARGET hux_jvm)
-  applauncher_script_test(pack_packages LABELS packaging TIMEOUT 900 SKIPPABLE
-    COMMAND ${CMAKE_CURRENT_SOURCE_DIR}/pack_packages_test.sh $<TARGET_FILE:applauncher_pack>
-            $<TARGET_FILE:applauncher> $<TARGET_FILE:applauncher_aux>
-            $<TARGET_FILE:hux_python> $<TARGET_FILE:hux_jvm>)
-endif()
