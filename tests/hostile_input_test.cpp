@@ -88,6 +88,46 @@ TEST(HostileInput, ShellAndGlobCharactersInTheExecutablePathStayOneWordOnBothRoa
     }
 }
 
+TEST(HostileInput, ControlCharactersInLoggedValuesCannotEndTheirLineOrForgeAnother) {
+    // A newline in the executable's path, the command line and a variable,
+    // and a carriage return and an escape sequence in the package manager's
+    // answer: each becomes '?' in the trace, a tab and every other byte
+    // stay, and what the commands and the runtime receive is untouched.
+    Hostile h("app\n[1]: popen: forged");
+    std::string package = "pkg\x1b[2Kname\r";
+    h.ownedByRpm(package);
+    h.env["AUX_ENV"] = "KEPT=tab\there \xc3\xa9\nFORGED=x\r[1]: env var[9]: y\x7f";
+    std::string forged = "Eve]\n[1]: rejected record: forged";
+    LaunchResult run = runLauncher(h.tree, {forged, "plain \xc3\xa9"}, h.env);
+    ASSERT_EQ(run.exitCode, 0) << run.stderrText;
+    std::vector<DebugLine> lines = debugLines(run.stderrText);
+    pid_t child = messagesOf(lines, run.pid, true).empty() ? 0 : lines.front().pid;
+    for (const DebugLine &line : lines) {
+        EXPECT_TRUE(line.pid == run.pid || line.pid == child) << "[" << line.pid << "]: " << line.message;
+    }
+    EXPECT_EQ(run.stderrText.find_first_of("\r\x1b\x7f"), std::string::npos);
+    std::string exe = h.tree.root + "/app?[1]: popen: forged/bin/applauncher";
+    Strings childLines = messagesOf(lines, child);
+    EXPECT_TRUE(contains(childLines, "popen: (rpm --queryformat '%{NAME}' -qf '" + exe +
+                                         "' 2>/dev/null)"))
+        << run.stderrText;
+    EXPECT_TRUE(contains(childLines, "popen: [pkg?[2Kname?]")) << run.stderrText;
+    EXPECT_TRUE(contains(childLines, "owner pkg: (pkg?[2Kname?|1)")) << run.stderrText;
+    Strings parentLines = messagesOf(lines, run.pid);
+    EXPECT_TRUE(contains(parentLines, "hux arg[1]: [Eve]?[1]: rejected record: forged]"))
+        << run.stderrText;
+    EXPECT_TRUE(contains(parentLines, "hux arg[2]: [plain \xc3\xa9]")) << run.stderrText;
+    EXPECT_TRUE(contains(parentLines, "env var[0]: KEPT=[tab\there \xc3\xa9]")) << run.stderrText;
+    EXPECT_TRUE(contains(parentLines, "env var[1]: FORGED=[x?[1]: env var[9]: y?]"))
+        << run.stderrText;
+    auto commands = readCommands(h.tree);
+    ASSERT_EQ(commands.size(), 2u);
+    EXPECT_EQ(commands[0].back(), h.tree.exe);
+    EXPECT_EQ(commands[1], (Strings{"rpm", "-ql", package}));
+    EXPECT_EQ(h.loaded(), h.packagedLib);
+    EXPECT_TRUE(contains(readRecords(h.tree, "runtime"), "arg=" + forged));
+}
+
 TEST(HostileInput, HostilePackageNamesReachTheListingAsOneArgument) {
     for (const std::string package :
          {"-rf", "--eval=%(touch INJECTED6)", "my app", "$(touch INJECTED7)", "p'q", "*",
