@@ -104,7 +104,8 @@ TEST(HostileInput, ControlCharactersInLoggedValuesCannotEndTheirLineOrForgeAnoth
     std::vector<DebugLine> lines = debugLines(run.stderrText);
     pid_t child = messagesOf(lines, run.pid, true).empty() ? 0 : lines.front().pid;
     for (const DebugLine &line : lines) {
-        EXPECT_TRUE(line.pid == run.pid || line.pid == child) << "[" << line.pid << "]: " << line.message;
+        EXPECT_TRUE(line.pid == run.pid || line.pid == child)
+            << "[" << line.pid << "]: " << line.message;
     }
     EXPECT_EQ(run.stderrText.find_first_of("\r\x1b\x7f"), std::string::npos);
     std::string exe = h.tree.root + "/app?[1]: popen: forged/bin/applauncher";
@@ -137,7 +138,8 @@ TEST(HostileInput, ALongTracedValueStaysEscapedWhenItsLineCannotBeAllocated) {
     std::filesystem::copy_file(ALLOC_FAILURE_LAUNCHER, tree.exe,
                                std::filesystem::copy_options::overwrite_existing);
     std::string value = "Eve]\n[1]: rejected record: forged" + std::string(2000, 'y');
-    std::string traced = "hux arg[1]: [Eve]?[1]: rejected record: forged" + std::string(2000, 'y') + "]";
+    std::string traced =
+        "hux arg[1]: [Eve]?[1]: rejected record: forged" + std::string(2000, 'y') + "]";
     std::string reports = tree.root + "/reports";
     int cut = 0;
     for (long n = 1;; n++) {

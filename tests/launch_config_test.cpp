@@ -310,12 +310,13 @@ TEST(LaunchConfig, ValuesLongerThanExecTakesAndARunawayExpansionAreRefusedNaming
              Case{"include-optional=/${EXACT}", longer},
              Case{"runtime=/${OVER}", longer},
          }) {
-        std::string text = c.lines.rfind("runtime=", 0) == 0 ? c.lines : "runtime=/rt.so\n" + c.lines;
+        bool whole = c.lines.rfind("runtime=", 0) == 0;
+        std::string text = whole ? c.lines : "runtime=/rt.so\n" + c.lines;
         Parsed parsed(MemoryConfig{{{mainFile, text + "\n"}}, env});
         if (c.refusal.empty()) {
             EXPECT_TRUE(parsed.ok) << c.lines.substr(0, 40) << ": " << parsed.error.reason;
         } else {
-            int line = c.lines.rfind("runtime=", 0) == 0 ? 1 : 2;
+            int line = whole ? 1 : 2;
             EXPECT_EQ(parsed.refusal(), mainFile + ":" + std::to_string(line) + ": " + c.refusal)
                 << c.lines.substr(0, 40);
         }

@@ -55,20 +55,24 @@ std::string nameOf(Privilege privilege) {
 // an rpm whose database lies in the home directory would make /.rpmdb. In
 // a mount namespace of root's own, /bin/false stands in for it. Empty when
 // there is no rpm, or with the reason in *why when no such namespace can
-// be had.
+// be had. Found out once.
 Strings rootSafeQueries(const AppTree &tree, std::string *why) {
-    if (!fs::exists("/usr/bin/rpm")) {
-        return {};
+    static bool known = false;
+    static Strings prefix;
+    static std::string refused;
+    if (!known && fs::exists("/usr/bin/rpm")) {
+        std::string refusals;
+        prefix = privateMountNamespace(
+            tree, "/bin/mount --make-rprivate / && /bin/mount --bind /bin/false /usr/bin/rpm",
+            &refusals);
+        if (prefix.empty() || contains(prefix, "--user")) {
+            prefix.clear();
+            refused = "no mount namespace of root's own to keep the machine's rpm from running "
+                      "as root: " + refusals;
+        }
     }
-    std::string refusals;
-    Strings prefix = privateMountNamespace(
-        tree, "/bin/mount --make-rprivate / && /bin/mount --bind /bin/false /usr/bin/rpm",
-        &refusals);
-    if (prefix.empty() || contains(prefix, "--user")) {
-        *why = "no mount namespace of root's own to keep the machine's rpm from running as "
-               "root: " + refusals;
-        return {};
-    }
+    known = true;
+    *why = refused;
     return prefix;
 }
 
@@ -134,7 +138,8 @@ struct Caller {
     std::string own = tree.root + "/callers";
     Environment env = baseEnvironment(tree);
 
-    Caller(const std::string &setprivPath, bool withLibrary) : tree("app", withLibrary), setpriv(setprivPath) {
+    Caller(const std::string &setprivPath, bool withLibrary)
+        : tree("app", withLibrary), setpriv(setprivPath) {
         openToOthers(tree);
         fs::create_directories(own);
         giveToNobody(own);
@@ -216,7 +221,8 @@ std::string callersDatabase(const Caller &caller, const std::string &evilLib) {
                         << caller.tree.exe << "\n" << evilLib << "\n";
     Caller::giveToNobody(spec);
     Environment env = {{"PATH", "/usr/bin:/bin"}, {"HOME", caller.own}};
-    if (runAsNobody(caller, {"/usr/bin/rpmbuild", "--quiet", "-bb", "--define", "_topdir " + top, spec},
+    if (runAsNobody(caller,
+                    {"/usr/bin/rpmbuild", "--quiet", "-bb", "--define", "_topdir " + top, spec},
                     env) != 0 ||
         runAsNobody(caller, {"/usr/bin/rpm", "--dbpath", database, "--initdb"}, env) != 0 ||
         runAsNobody(caller,
@@ -377,6 +383,11 @@ struct ConfiguredCaller : Caller {
 
 const std::string secret = "hunter2";
 
+// The modes of a configuration that root alone may read, and of one that
+// everyone may.
+const fs::perms rootOnly = fs::perms::owner_read | fs::perms::owner_write;
+const fs::perms readableByAll = rootOnly | fs::perms::group_read | fs::perms::others_read;
+
 TEST(PrivilegedCaller, TheTraceOfARootOnlyConfigurationReachesNoCallerButRoot) {
     std::string setpriv;
     std::string skipped;
@@ -388,10 +399,9 @@ TEST(PrivilegedCaller, TheTraceOfARootOnlyConfigurationReachesNoCallerButRoot) {
     for (Privilege privilege : rows) {
         // A capability gives no right to read: that copy's configuration is
         // readable by all, the trace is held back all the same.
-        bool rootOnly = privilege == Privilege::setUserIdRoot;
+        bool onlyRoot = privilege == Privilege::setUserIdRoot;
         ConfiguredCaller app(setpriv, config,
-                             rootOnly ? fs::perms::owner_read | fs::perms::owner_write
-                                      : fs::perms::owner_read | fs::perms::others_read);
+                             onlyRoot ? rootOnly : readableByAll);
         LaunchResult run = app.run(privilege);
         EXPECT_EQ(run.exitCode, 0) << nameOf(privilege) << run.stderrText;
         EXPECT_EQ(app.census("arg"), Strings{"plain"}) << nameOf(privilege);
@@ -434,10 +444,9 @@ TEST(PrivilegedCaller, AComplaintAboutARootOnlyConfigurationQuotesNothingOfItToT
              Case{"include=/nonexistent/" + secret + "/*.cfg", "include= matched nothing"},
          }) {
         for (Privilege privilege : rows) {
-            bool rootOnly = privilege == Privilege::setUserIdRoot;
+            bool onlyRoot = privilege == Privilege::setUserIdRoot;
             ConfiguredCaller app(setpriv, "runtime=libruntime.so\n" + c.line + "\n",
-                                 rootOnly ? fs::perms::owner_read | fs::perms::owner_write
-                                          : fs::perms::owner_read | fs::perms::others_read);
+                                 onlyRoot ? rootOnly : readableByAll);
             app.env.erase("SORVANTA_DEBUG");
             LaunchResult run = app.run(privilege);
             LaunchResult asRoot = runLauncher(app.tree, {}, app.env);
@@ -456,10 +465,9 @@ TEST(PrivilegedCaller, AComplaintAboutARootOnlyConfigurationQuotesNothingOfItToT
         }
     }
     // A runtime that is no file is named by its line and no more.
-    bool rootOnly = rows.back() == Privilege::setUserIdRoot;
+    bool onlyRoot = rows.back() == Privilege::setUserIdRoot;
     ConfiguredCaller missing(setpriv, "arg=x\nruntime=/nonexistent/" + secret + ".so\n",
-                             rootOnly ? fs::perms::owner_read | fs::perms::owner_write
-                                      : fs::perms::owner_read | fs::perms::others_read);
+                             onlyRoot ? rootOnly : readableByAll);
     LaunchResult run = missing.run(rows.back());
     EXPECT_EQ(run.stderrText, "applauncher: " + missing.configPath +
                                   ":2: runtime= names no regular file that can be reached\n");
@@ -473,8 +481,7 @@ TEST(PrivilegedCaller, AComplaintAboutARootOnlyConfigurationQuotesNothingOfItToT
 // on the JVM runtime library with `probeArgs`.
 struct JvmCaller : ConfiguredCaller {
     JvmCaller(const std::string &setpriv, const Strings &probeArgs)
-        : ConfiguredCaller(setpriv, configuration(probeArgs),
-                           fs::perms::owner_read | fs::perms::owner_write | fs::perms::others_read) {
+        : ConfiguredCaller(setpriv, configuration(probeArgs), readableByAll) {
         tree.installLibrary(JVM_RUNTIME_LIBRARY, tree.appDir + "/lib/libhux_jvm.so");
         tree.installLibrary(PROBE_JAR, tree.appDir + "/share/probe.jar");
         env["JAVA_HOME"] = JVM_TEST_JAVA_HOME;
@@ -507,7 +514,8 @@ TEST(PrivilegedCaller, JvmOptionVariablesLoadNoAgentOfTheCallers) {
             LaunchResult run = app.run(privilege);
             EXPECT_EQ(run.exitCode, 0) << variable << ", " << nameOf(privilege) << run.stderrText;
             EXPECT_NE(run.stdoutText.find("[ran]"), std::string::npos) << run.stdoutText;
-            EXPECT_EQ(Caller::proof(agent), privilege == Privilege::none ? unprivilegedProof : Strings{})
+            EXPECT_EQ(Caller::proof(agent),
+                      privilege == Privilege::none ? unprivilegedProof : Strings{})
                 << variable << ", " << nameOf(privilege);
         }
     }
@@ -537,7 +545,8 @@ TEST(PrivilegedCaller, NoOneAttachesToThePrivilegedVirtualMachine) {
         bool started = false;
         for (int i = 0; i < 300 && !started; i++) {
             std::this_thread::sleep_for(std::chrono::milliseconds(100));
-            started = readFile(app.tree.root + "/attach.out").find("main done") != std::string::npos;
+            std::string out = readFile(app.tree.root + "/attach.out");
+            started = out.find("main done") != std::string::npos;
         }
         // Root attaches wherever the mechanism is on; so would the caller.
         LaunchResult attached = runCommand(
@@ -631,7 +640,7 @@ TEST(PrivilegedCaller, AVirtualEnvironmentOfTheCallersRunsNoCodeOfTheCallers) {
     }
     ConfiguredCaller app(setpriv,
                          "runtime=libhux_python.so\narg=$APPDIR/bin/app\narg=$APPDIR/main.py\n",
-                         fs::perms::owner_read | fs::perms::owner_write | fs::perms::others_read);
+                         readableByAll);
     app.tree.installLibrary(PYTHON_RUNTIME_LIBRARY, app.tree.appDir + "/lib/libhux_python.so");
     std::ofstream(app.tree.appDir + "/main.py") << "print('ran')\n";
     app.env.erase("SORVANTA_DEBUG");
@@ -697,9 +706,10 @@ TEST(PrivilegedCaller, ThePayloadProvesThePrivilegeItRunsWith) {
         app.run(privilege);
         Strings proof = Caller::proof(app.tree.libPath);
         fs::remove(app.tree.libPath + ".proof");
-        std::string expected = privilege == Privilege::none         ? "ruid=65534 euid=65534 bind=denied"
-                               : privilege == Privilege::capability ? "ruid=65534 euid=65534 bind=allowed"
-                                                                    : "ruid=65534 euid=0 bind=allowed";
+        std::string expected =
+            privilege == Privilege::none         ? "ruid=65534 euid=65534 bind=denied"
+            : privilege == Privilege::capability ? "ruid=65534 euid=65534 bind=allowed"
+                                                 : "ruid=65534 euid=0 bind=allowed";
         EXPECT_EQ(proof, Strings{expected}) << nameOf(privilege);
     }
     if (!skipped.empty()) {
