@@ -16,6 +16,7 @@
 #include <chrono>
 #include <filesystem>
 #include <fstream>
+#include <sstream>
 #include <thread>
 
 #include <gtest/gtest.h>
@@ -615,6 +616,80 @@ TEST(PythonSafePath, NothingOfTheWorkingOrScriptDirectoryUnlessTurnedOff) {
         if (!testCase.hostile) {
             EXPECT_EQ(app.probed("json").rfind(pythonPrefix() + "/lib/python3", 0), 0u)
                 << app.probed("json");
+        }
+    }
+}
+
+// The result of applauncher-doctor's runtime check step for the tree's
+// launcher run with `args`, and the doctor's exit status.
+struct DoctorCheck {
+    int exitCode;
+    std::string result;
+};
+
+DoctorCheck doctorCheck(const AppTree &tree, const Strings &args, const Environment &env) {
+    Strings words = {PYTHON_DOCTOR, "--timeout", "30", tree.exe};
+    words.insert(words.end(), args.begin(), args.end());
+    LaunchResult run = runCommand(tree, words, env);
+    std::istringstream lines(run.stdoutText);
+    const std::string step = ". runtime check: ";
+    for (std::string line; std::getline(lines, line);) {
+        if (line.find(step) != std::string::npos) {
+            return {run.exitCode, line.substr(line.find(step) + step.size())};
+        }
+    }
+    return {run.exitCode, "no runtime check step in: " + run.stdoutText};
+}
+
+TEST(PythonCheck, RefusesWhatTheLaunchRefusesInItsWordsAndRunsNoneOfTheApplication) {
+    const std::string script = "$APPDIR/share/app/main.py";
+    struct Case {
+        Strings words;
+        int status;  // the launch's
+    };
+    const std::vector<Case> cases = {
+        {{script}, 0},
+        {{"--entry-point", "entry_targets:returns_zero"}, 0},
+        {{"-B", "--entry-point", "entry_targets:Holder.returns_five"}, 5},
+        {{"-m", "safe_path_probe"}, 0},
+        {{"--no-safe-path", "-m", "cwd_only"}, 0},
+        {{"--version"}, 0},
+        {{"-Z", script}, 2},
+        {{"-X", "utf8=bad", script}, 1},
+        {{"-X", "frozen_modules=bad", script}, 1},
+        {{"--check-hash-based-pycs", "sometimes", script}, 2},
+        {{"--entry-point"}, 2},
+        {{"--entry-point", "entry_targets"}, 1},
+        {{"--entry-point", "nosuch_module:run"}, 1},
+        {{"--entry-point", "nosuch_package.cli:run"}, 1},
+        {{"-m", "nosuch_module"}, 1},
+        {{"-m", "nosuch_package.sub"}, 1},
+        {{"-m", "cwd_only"}, 1},
+        {{"$APPDIR/share/app/missing.py"}, 2},
+    };
+    for (const Case &testCase : cases) {
+        std::string described;
+        for (const std::string &word : testCase.words) {
+            described += word + " ";
+        }
+        SCOPED_TRACE(described);
+        WordsTree app(testCase.words);
+        std::ofstream(app.tree.root + "/cwd_only.py")
+            << "import safe_path_probe\nsafe_path_probe.probe()\n";
+        Environment env = pythonEnvironment(app.tree);
+        DoctorCheck check = doctorCheck(app.tree, {}, env);
+        EXPECT_FALSE(fs::exists(app.tree.records + "/imported-entry_targets"));
+        EXPECT_FALSE(fs::exists(app.tree.records + "/probe"));
+        LaunchResult run = runLauncher(app.tree, {}, env);
+        EXPECT_EQ(run.exitCode, testCase.status) << run.stderrText << run.stdoutText;
+        bool refused = testCase.status != 0 && testCase.status != 5;
+        EXPECT_EQ(check.exitCode, refused ? 1 : 0) << check.result;
+        EXPECT_EQ(check.result.rfind("python: ", 0), 0u) << check.result;
+        Strings lines = plainLines(run.stderrText);
+        if (refused) {
+            ASSERT_FALSE(lines.empty());
+            EXPECT_NE(check.result.find(lines.front()), std::string::npos)
+                << check.result << "\nthe launch: " << lines.front();
         }
     }
 }

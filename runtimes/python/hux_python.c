@@ -103,7 +103,7 @@ static int readCommandLine(int argCount, char **args, HuxCommandLine *line) {
     while (next < argCount) {
         char *word = args[next++];
         if (strcmp(word, "--no-safe-path") == 0) {
-            line->safePath = 1;
+            line->safePath = 0;
             line->rewritten = 1;
             continue;
         }

@@ -6,6 +6,11 @@ line, sitecustomize or usercustomize runs)."""
 import os
 import sys
 
+_HUX_SCRIPT_REMEDY = "install the script or correct its path in the launch data"
+_HUX_MODULE_REMEDY = ("install the module where the interpreter finds it (the system's "
+                      "site-packages, the virtual environment of HUX_PYTHON_VENV) or correct "
+                      "its name in the launch data")
+
 
 def _hux_site_path(add_site):
     """Adds to sys.path what the site module adds at start-up (the virtual
@@ -53,14 +58,14 @@ def _hux_check(kind, target, program, argv0, safe_path, add_site):
             pass
         except OSError as error:
             return False, (f"{program}: can't open file {target!r}: "
-                           f"[Errno {error.errno}] {error.strerror}")
+                           f"[Errno {error.errno}] {error.strerror}: {_HUX_SCRIPT_REMEDY}")
         return True, f"script {target}"
     module = target
     if kind == "entry point":
         try:
             module = _hux_parse_entry_point(target)[0]
         except ValueError as error:
-            return False, str(error)
+            return False, f"{error}: write it as MODULE:FUNCTION in the launch data"
     _hux_site_path(add_site)
     path0 = None
     if not safe_path:
@@ -71,8 +76,10 @@ def _hux_check(kind, target, program, argv0, safe_path, add_site):
         where = found.origin if found.origin is not None else "a namespace package"
         return True, f"{kind} {target}, {top} from {where}"
     if kind == "entry point":
-        return False, f"ModuleNotFoundError: No module named {top!r}"
-    if top == module:
-        return False, f"{sys.executable}: No module named {module}"
-    return False, (f"{sys.executable}: Error while finding module specification for "
-                   f"{module!r} (ModuleNotFoundError: No module named {top!r})")
+        said = f"ModuleNotFoundError: No module named {top!r}"
+    elif top == module:
+        said = f"{sys.executable}: No module named {module}"
+    else:
+        said = (f"{sys.executable}: Error while finding module specification for "
+                f"{module!r} (ModuleNotFoundError: No module named {top!r})")
+    return False, f"{said}: {_HUX_MODULE_REMEDY}"
