@@ -53,6 +53,26 @@ std::string sitePackages(const std::string &venv) {
     return venv + "/lib/" + fs::path(PYTHON_INTERPRETER).filename().string() + "/site-packages";
 }
 
+// The configuration that starts the CPython runtime library with `argv0`
+// and then each of `words` as its arguments, followed by `lines`.
+std::string pythonConfiguration(const std::string &argv0, const Strings &words,
+                                const std::string &lines) {
+    std::string text = "runtime=libhux_python.so\narg=" + argv0 + "\n";
+    for (const std::string &word : words) {
+        text += "arg=" + word + "\n";
+    }
+    return text + lines;
+}
+
+// Puts the CPython runtime library into the tree's lib/, and the launcher
+// PYTHON_TEST_LAUNCHER names, when set, in place of the tree's.
+void installPythonRuntime(const AppTree &tree) {
+    tree.installLibrary(PYTHON_RUNTIME_LIBRARY, tree.appDir + "/lib/libhux_python.so");
+    if (const char *launcher = getenv("PYTHON_TEST_LAUNCHER")) {
+        fs::copy_file(launcher, tree.exe, fs::copy_options::overwrite_existing);
+    }
+}
+
 // A tree with the CPython runtime library that runs `program` (Python) as
 // share/main.py, with records.py beside it. `options` come between the
 // program name and the script; `moreConfig` is appended to the
@@ -63,25 +83,20 @@ struct PythonTree : ConfiguredTree {
     explicit PythonTree(const std::string &program, const Strings &options = {},
                         const std::string &moreConfig = "")
         : ConfiguredTree(configuration(options) + moreConfig) {
-        tree.installLibrary(PYTHON_RUNTIME_LIBRARY, tree.appDir + "/lib/libhux_python.so");
+        installPythonRuntime(tree);
         fs::create_directories(tree.appDir + "/share");
         std::ofstream(script) << program;
         fs::copy_file(std::string(PYTHON_PROGRAMS) + "/records.py",
                       tree.appDir + "/share/records.py");
-        if (const char *launcher = getenv("PYTHON_TEST_LAUNCHER")) {
-            fs::copy_file(launcher, tree.exe, fs::copy_options::overwrite_existing);
-        }
     }
 
     static std::string configuration(const Strings &options) {
-        std::string text = "runtime=libhux_python.so\narg=$APPDIR/bin/app\narg=--no-safe-path\n";
-        for (const std::string &option : options) {
-            text += "arg=" + option + "\n";
-        }
-        return text +
-               "arg=$APPDIR/share/main.py\n"
-               "env=APP_GREETING=hello from the configuration\n"
-               "env=PYTHONDONTWRITEBYTECODE=1\n";
+        Strings words = {"--no-safe-path"};
+        words.insert(words.end(), options.begin(), options.end());
+        words.push_back("$APPDIR/share/main.py");
+        return pythonConfiguration("$APPDIR/bin/app", words,
+                                   "env=APP_GREETING=hello from the configuration\n"
+                                   "env=PYTHONDONTWRITEBYTECODE=1\n");
     }
 
     // The value recorded by records.record(NAME=...), as JSON.
@@ -408,8 +423,11 @@ std::string zippedLibrary() {
 // json.py; share/console/ holds the console scripts that a test writes.
 struct WordsTree : ConfiguredTree {
     explicit WordsTree(const Strings &words, const std::string &moreConfig = "")
-        : ConfiguredTree(configuration(words) + moreConfig) {
-        tree.installLibrary(PYTHON_RUNTIME_LIBRARY, tree.appDir + "/lib/libhux_python.so");
+        : ConfiguredTree(pythonConfiguration("$APPDIR/bin/applauncher", words,
+                                             "env=PYTHONPATH=$APPDIR/share/lib\n"
+                                             "env=PYTHONDONTWRITEBYTECODE=1\n") +
+                         moreConfig) {
+        installPythonRuntime(tree);
         for (const char *dir : {"/share/lib", "/share/app", "/share/console"}) {
             fs::create_directories(tree.appDir + dir);
         }
@@ -422,17 +440,6 @@ struct WordsTree : ConfiguredTree {
                       tree.appDir + "/share/app/main.py");
         std::ofstream(tree.appDir + "/share/app/sibling.py") << "\n";
         fs::copy_file(std::string(PYTHON_PROGRAMS) + "/hostile_json.py", tree.root + "/json.py");
-        if (const char *launcher = getenv("PYTHON_TEST_LAUNCHER")) {
-            fs::copy_file(launcher, tree.exe, fs::copy_options::overwrite_existing);
-        }
-    }
-
-    static std::string configuration(const Strings &words) {
-        std::string text = "runtime=libhux_python.so\narg=$APPDIR/bin/applauncher\n";
-        for (const std::string &word : words) {
-            text += "arg=" + word + "\n";
-        }
-        return text + "env=PYTHONPATH=$APPDIR/share/lib\nenv=PYTHONDONTWRITEBYTECODE=1\n";
     }
 
     // The environment of the console scripts run beside the launcher: what
@@ -462,6 +469,15 @@ struct WordsTree : ConfiguredTree {
 
     std::string probed(const std::string &name) const { return recordedValue(tree, "probe", name); }
 };
+
+// The words joined by spaces, to name a case.
+std::string joined(const Strings &words) {
+    std::string text;
+    for (const std::string &word : words) {
+        text += (text.empty() ? "" : " ") + word;
+    }
+    return text;
+}
 
 TEST(PythonEntryPoint, EndsAsTheConsoleScriptOfTheSameFunction) {
     struct Case {
@@ -591,11 +607,7 @@ TEST(PythonSafePath, NothingOfTheWorkingOrScriptDirectoryUnlessTurnedOff) {
         {{"--no-safe-path", "-I", script}, "", false, false},
     };
     for (const Case &testCase : cases) {
-        std::string described;
-        for (const std::string &word : testCase.words) {
-            described += word + " ";
-        }
-        SCOPED_TRACE(described);
+        SCOPED_TRACE(joined(testCase.words));
         WordsTree app(testCase.words);
         std::string appDir = fs::canonical(app.tree.appDir).string();
         const std::map<std::string, std::string> path0s = {
@@ -668,11 +680,7 @@ TEST(PythonCheck, RefusesWhatTheLaunchRefusesInItsWordsAndRunsNoneOfTheApplicati
         {{"$APPDIR/share/app/missing.py"}, 2},
     };
     for (const Case &testCase : cases) {
-        std::string described;
-        for (const std::string &word : testCase.words) {
-            described += word + " ";
-        }
-        SCOPED_TRACE(described);
+        SCOPED_TRACE(joined(testCase.words));
         WordsTree app(testCase.words);
         std::ofstream(app.tree.root + "/cwd_only.py")
             << "import safe_path_probe\nsafe_path_probe.probe()\n";
