@@ -702,4 +702,42 @@ TEST(PythonCheck, RefusesWhatTheLaunchRefusesInItsWordsAndRunsNoneOfTheApplicati
     }
 }
 
+TEST(PythonCheck, LooksForTheModuleWhereTheVenvPutsTheLaunch) {
+    struct Case {
+        std::string spec;
+        bool inVenv;
+        bool starts;
+    };
+    // pip is in the system's site-packages (python3-pip) and not in a venv
+    // made without it; venvonly only in the venv.
+    const std::vector<Case> cases = {
+        {"venvonly:run", true, true},
+        {"pip:main", true, false},
+        {"venvonly:run", false, false},
+    };
+    for (const Case &testCase : cases) {
+        SCOPED_TRACE(testCase.spec + (testCase.inVenv ? " in the venv" : ""));
+        WordsTree app({"--entry-point", testCase.spec},
+                      testCase.inVenv ? "env=HUX_PYTHON_VENV=$APPDIR/venv\n" : "");
+        std::string venv = app.tree.appDir + "/venv";
+        fs::create_directories(venv + "/bin");
+        fs::create_symlink(PYTHON_INTERPRETER, venv + "/bin/python3");
+        std::ofstream(venv + "/pyvenv.cfg")
+            << "home = " << fs::path(PYTHON_INTERPRETER).parent_path().string()
+            << "\ninclude-system-site-packages = false\n";
+        fs::create_directories(sitePackages(venv));
+        std::ofstream(sitePackages(venv) + "/venvonly.py") << "def run():\n    return 0\n";
+        Environment env = pythonEnvironment(app.tree);
+        DoctorCheck check = doctorCheck(app.tree, {}, env);
+        LaunchResult run = runLauncher(app.tree, {}, env);
+        EXPECT_EQ(run.exitCode, testCase.starts ? 0 : 1) << run.stderrText;
+        EXPECT_EQ(check.exitCode, testCase.starts ? 0 : 1) << check.result;
+        std::string module = testCase.spec.substr(0, testCase.spec.find(':'));
+        EXPECT_NE(check.result.find(testCase.starts ? module + " from " + sitePackages(venv)
+                                                    : "No module named '" + module + "'"),
+                  std::string::npos)
+            << check.result;
+    }
+}
+
 }  // namespace
