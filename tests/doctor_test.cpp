@@ -113,7 +113,8 @@ void ownedByHello(AppTree &tree, Env &env) {
 void pythonLaunch(AppTree &tree, Env &env, const std::string &words) {
     tree.installLibrary(REFERENCE_AUX_LIBRARY, tree.libPath);
     writeFile(tree.appDir + "/lib/applauncher.cfg",
-              std::string("runtime=") + PYTHON_RUNTIME_LIBRARY + "\narg=" + tree.exe + "\n" + words);
+              std::string("runtime=") + PYTHON_RUNTIME_LIBRARY + "\narg=" + tree.exe + "\n" +
+                  words);
     env["ASAN_OPTIONS"] = "detect_leaks=0";
 }
 #endif

@@ -556,8 +556,8 @@ TEST(PythonEntryPoint, TheProgramBearsItsOwnNameAndPythonsOptionsComeFirst) {
     for (const Strings &words : cases) {
         SCOPED_TRACE(words.front());
         WordsTree app(words);
-        LaunchResult run =
-            runLauncher(app.tree, {"two words", "--entry-point", "-c"}, pythonEnvironment(app.tree));
+        Environment env = pythonEnvironment(app.tree);
+        LaunchResult run = runLauncher(app.tree, {"two words", "--entry-point", "-c"}, env);
         ASSERT_EQ(run.exitCode, 0) << run.stderrText;
         std::string exe = jsonString(app.tree.exe);
         std::string launched;
@@ -575,7 +575,8 @@ TEST(PythonEntryPoint, CtrlCEndsItAsItEndsTheConsoleScript) {
     WordsTree app({"--entry-point", "entry_targets:waits_for_interrupt"});
     Strings script = app.consoleScript("app", "entry_targets:waits_for_interrupt");
     LaunchResult console = interruptWhenReady(app.tree, script, app.consoleEnvironment());
-    LaunchResult launched = interruptWhenReady(app.tree, {app.tree.exe}, pythonEnvironment(app.tree));
+    LaunchResult launched =
+        interruptWhenReady(app.tree, {app.tree.exe}, pythonEnvironment(app.tree));
     ASSERT_TRUE(WIFSIGNALED(console.waitStatus) && WTERMSIG(console.waitStatus) == SIGINT)
         << console.waitStatus << console.stderrText;
     EXPECT_EQ(launched.waitStatus, console.waitStatus) << launched.stderrText;

@@ -363,18 +363,22 @@ static char *describeEnd(PyStatus status, const char *said, int *refused) {
     if (!PyStatus_IsExit(status)) {
         return status.func != NULL
                    ? huxFormatText("Fatal Python error: %s: %s: correct the interpreter's "
-                                "options and variables in the launch data", status.func, status.err_msg)
+                                   "options and variables in the launch data",
+                                   status.func, status.err_msg)
                    : huxFormatText("Fatal Python error: %s: correct the interpreter's options "
-                                "and variables in the launch data", status.err_msg);
+                                   "and variables in the launch data",
+                                   status.err_msg);
     }
     if (!*refused) {
         return huxFormatText("the interpreter's options end it before any application: %s",
-                          said != NULL ? said : "exit status 0");
+                             said != NULL ? said : "exit status 0");
     }
     return said != NULL ? huxFormatText("%s (exit status %d): correct the interpreter's options "
-                                     "in the launch data", said, status.exitcode)
+                                        "in the launch data",
+                                        said, status.exitcode)
                         : huxFormatText("the interpreter's options end it with exit status %d: "
-                                     "correct them in the launch data", status.exitcode);
+                                        "correct them in the launch data",
+                                        status.exitcode);
 }
 
 /* A wide string of the configuration as a Python str (a new reference;
@@ -436,7 +440,7 @@ static char *runModuleCheck(const PyConfig *config, const char *entryPoint, int 
                               ? PyUnicode_AsEncodedString(line, "utf-8", "backslashreplace")
                               : NULL;
         said = huxFormatText("could not check what it runs: %s",
-                          bytes != NULL ? PyBytes_AsString(bytes) : "no reason given");
+                             bytes != NULL ? PyBytes_AsString(bytes) : "no reason given");
         Py_XDECREF(bytes);
         Py_XDECREF(line);
         Py_XDECREF(type);

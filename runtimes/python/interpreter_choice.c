@@ -80,8 +80,9 @@ static int chooseVirtualEnvironment(HuxInterpreter *chosen, const char *venv) {
     if (!configured) {
         chosen->problem = huxFormatText("%s is not a virtual environment (no pyvenv.cfg)", venv);
     } else if (!isExecutableFile(chosen->executable)) {
-        chosen->problem = huxFormatText("%s not found: recreate the virtual environment with %s -m venv",
-                                     chosen->executable, HUX_PYTHON_INTERPRETER);
+        chosen->problem =
+            huxFormatText("%s not found: recreate the virtual environment with %s -m venv",
+                          chosen->executable, HUX_PYTHON_INTERPRETER);
     }
     return chosen->problem == NULL;
 }
@@ -99,7 +100,7 @@ int huxChooseInterpreter(HuxInterpreter *chosen) {
     free(venv);
     if (!isExecutableFile(HUX_PYTHON_INTERPRETER)) {
         chosen->problem = huxFormatText("%s not found: install %s", HUX_PYTHON_INTERPRETER,
-                                     baseName(HUX_PYTHON_INTERPRETER));
+                                        baseName(HUX_PYTHON_INTERPRETER));
         return 0;
     }
     chosen->executable = huxFormatText("%s", HUX_PYTHON_INTERPRETER);
