@@ -420,7 +420,8 @@ std::string zippedLibrary() {
 // arguments; share/lib, on PYTHONPATH, holds the test programs;
 // share/app/main.py is safe_path_probe.py as a script, with sibling.py
 // beside it; the working directory (the tree's root) holds a hostile
-// json.py; share/console/ holds the console scripts that a test writes.
+// json.py; share/console/ holds the console scripts that a test writes;
+// share/code/appcode.py is on no path unless --module-path puts it there.
 struct WordsTree : ConfiguredTree {
     explicit WordsTree(const Strings &words, const std::string &moreConfig = "")
         : ConfiguredTree(pythonConfiguration("$APPDIR/bin/applauncher", words,
@@ -439,6 +440,8 @@ struct WordsTree : ConfiguredTree {
         fs::copy_file(std::string(PYTHON_PROGRAMS) + "/safe_path_probe.py",
                       tree.appDir + "/share/app/main.py");
         std::ofstream(tree.appDir + "/share/app/sibling.py") << "\n";
+        fs::create_directories(tree.appDir + "/share/code");
+        std::ofstream(tree.appDir + "/share/code/appcode.py") << "def run():\n    return None\n";
         fs::copy_file(std::string(PYTHON_PROGRAMS) + "/hostile_json.py", tree.root + "/json.py");
     }
 
@@ -679,6 +682,10 @@ TEST(PythonCheck, RefusesWhatTheLaunchRefusesInItsWordsAndRunsNoneOfTheApplicati
         {{"-m", "nosuch_package.sub"}, 1},
         {{"-m", "cwd_only"}, 1},
         {{"$APPDIR/share/app/missing.py"}, 2},
+        {{"--module-path", "$APPDIR/share/code", "--entry-point", "appcode:run"}, 0},
+        {{"--module-path", "$APPDIR/share/code", "-m", "appcode"}, 0},
+        {{"--entry-point", "appcode:run"}, 1},
+        {{"--module-path"}, 2},
     };
     for (const Case &testCase : cases) {
         SCOPED_TRACE(joined(testCase.words));

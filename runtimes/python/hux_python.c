@@ -5,9 +5,12 @@
  * the virtual environment HUX_PYTHON_VENV names), so that whatever starts
  * the interpreter again runs exactly the arguments it gives.
  *
- * Two words of the argument vector, among the interpreter's own options
+ * Three words of the argument vector, among the interpreter's own options
  * (before the script, -c or -m), are the library's: "--entry-point
- * MODULE:FUNCTION" runs a function as a console script runs it, and
+ * MODULE:FUNCTION" runs a function as a console script runs it,
+ * "--module-path DIR" puts the directory DIR of the application's own code
+ * in front of the module search path (as PYTHONPATH would, but from the
+ * launch data, so that it holds in secure mode too), and
  * "--no-safe-path" puts back in front of sys.path the directory that the
  * python3 command puts there (the script's, the working directory for -m,
  * the program's for an entry point), which the library leaves out
@@ -23,6 +26,7 @@
 #include <stdlib.h>
 #include <string.h>
 #include <unistd.h>
+#include <wchar.h>
 
 #include "hux_runtime_api.h"
 #include "runtime_trace.h"
@@ -44,6 +48,8 @@ typedef struct {
     int count;
     char **args;            /* heap array of borrowed strings, null-terminated */
     const char *entryPoint; /* the entry point's MODULE:FUNCTION, or null */
+    char **modulePaths;     /* the --module-path directories, in order (borrowed) */
+    int modulePathCount;
     int safePath;           /* 0 after --no-safe-path, else 1 */
     int rewritten;          /* whether args differs from the launch data's */
     const char *problem;    /* the interpreter's kind of line for a refused command line, or null */
@@ -90,11 +96,18 @@ static char *theEntryPointCommand(void) {
 static int readCommandLine(int argCount, char **args, HuxCommandLine *line) {
     line->count = 0;
     line->entryPoint = NULL;
+    line->modulePaths = NULL;
+    line->modulePathCount = 0;
     line->safePath = 1;
     line->rewritten = 0;
     line->problem = NULL;
     line->args = malloc(((size_t)argCount + 3) * sizeof *line->args);
-    if (line->args == NULL) {
+    line->modulePaths = malloc((size_t)argCount * sizeof *line->modulePaths);
+    if (line->args == NULL || line->modulePaths == NULL) {
+        free(line->args);
+        free(line->modulePaths);
+        line->args = NULL;
+        line->modulePaths = NULL;
         return 0;
     }
     int out = 0;
@@ -105,6 +118,15 @@ static int readCommandLine(int argCount, char **args, HuxCommandLine *line) {
         if (strcmp(word, "--no-safe-path") == 0) {
             line->safePath = 0;
             line->rewritten = 1;
+            continue;
+        }
+        if (strcmp(word, "--module-path") == 0) {
+            line->rewritten = 1;
+            if (next >= argCount) {
+                line->problem = "Argument expected for the --module-path option";
+                break;
+            }
+            line->modulePaths[line->modulePathCount++] = args[next++];
             continue;
         }
         if (strcmp(word, "--entry-point") == 0) {
@@ -139,7 +161,48 @@ static int readCommandLine(int argCount, char **args, HuxCommandLine *line) {
 /* Frees what readCommandLine allocated. */
 static void releaseCommandLine(HuxCommandLine *line) {
     free(line->args);
+    free(line->modulePaths);
     line->args = NULL;
+    line->modulePaths = NULL;
+}
+
+
+/* Puts the --module-path directories of `line`, in their order, in front
+ * of the module search path, as PYTHONPATH would (before what PYTHONPATH
+ * gives, when the interpreter reads it): through the configuration's
+ * pythonpath_env, which the path calculation takes in isolated mode too. */
+static PyStatus addModulePaths(PyConfig *config, const HuxCommandLine *line) {
+    size_t length = config->pythonpath_env != NULL ? wcslen(config->pythonpath_env) : 0;
+    wchar_t **paths = calloc((size_t)line->modulePathCount, sizeof *paths);
+    PyStatus status = paths != NULL ? PyStatus_Ok() : PyStatus_NoMemory();
+    for (int i = 0; i < line->modulePathCount && !PyStatus_Exception(status); i++) {
+        paths[i] = Py_DecodeLocale(line->modulePaths[i], NULL);
+        if (paths[i] == NULL) {
+            status = PyStatus_NoMemory();
+        } else {
+            length += wcslen(paths[i]) + 1;
+        }
+    }
+    wchar_t *joined = PyStatus_Exception(status) ? NULL : calloc(length + 1, sizeof *joined);
+    if (joined != NULL) {
+        for (int i = 0; i < line->modulePathCount; i++) {
+            wcscat(joined, paths[i]);
+            wcscat(joined, i + 1 < line->modulePathCount ? L":" : L"");
+        }
+        if (config->pythonpath_env != NULL && config->pythonpath_env[0] != L'\0') {
+            wcscat(joined, L":");
+            wcscat(joined, config->pythonpath_env);
+        }
+        status = PyConfig_SetString(config, &config->pythonpath_env, joined);
+        free(joined);
+    } else if (!PyStatus_Exception(status)) {
+        status = PyStatus_NoMemory();
+    }
+    for (int i = 0; paths != NULL && i < line->modulePathCount; i++) {
+        PyMem_RawFree(paths[i]);
+    }
+    free(paths);
+    return status;
 }
 
 /* Extension modules that the interpreter loads later expect its symbols in
@@ -218,6 +281,9 @@ static PyStatus configure(PyConfig *config, const HuxCommandLine *line, int argC
     }
     if (!PyStatus_Exception(status) && line->entryPoint != NULL) {
         status = nameTheProgram(config);
+    }
+    if (!PyStatus_Exception(status) && line->modulePathCount > 0) {
+        status = addModulePaths(config, line);
     }
     return status;
 }
