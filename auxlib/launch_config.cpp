@@ -18,7 +18,6 @@ static const uint64_t launchDataLimit = INT32_MAX;
 static const char blockLimitReason[] = "value expands past the 2 GiB launch data limit";
 static const char configLimitReason[] =
     "value expands past the 6 MiB limit of the configuration's launch data";
-static const char valueLimitReason[] = "value longer than 131072 bytes";
 
 // A configuration file being read, and the chain of files that include it.
 struct ConfigFile {

@@ -28,6 +28,7 @@ struct LaunchConfig {
 // as NAME=VALUE. Linux's exec takes no longer string (MAX_ARG_STRLEN,
 // 128 KiB with its zero), so no program can pass a longer one on.
 static const size_t maxValueBytes = 131072;
+static const char valueLimitReason[] = "value longer than 131072 bytes";
 
 // The most bytes of the launch data that the configuration may make: the
 // 40-byte record, the null after the arguments, and each string it adds

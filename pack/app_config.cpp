@@ -141,7 +141,8 @@ std::string checkConfigValue(const std::string &value) {
     }
     ConfigSource source = *fileSystemSource(false);
     source.variable = noVariable;
-    Expansion how = {&source, "/", "/", false, (size_t)1 << 30};
+    const char *plainReason = nullptr;
+    Expansion how = {&source, "/", "/", false, maxValueBytes, valueLimitReason, &plainReason};
     TextBuffer out = {nullptr, 0, 0};
     char reason[configReasonSize] = "";
     bool expanded = expandValue(&how, value.data(), value.size(), &out, reason);
