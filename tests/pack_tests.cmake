@@ -4,7 +4,7 @@
 # JDKs hidden (pack_java_test.sh).
 add_library(pack_java_parts STATIC ${PROJECT_SOURCE_DIR}/pack/java_runtime.cpp
   ${PROJECT_SOURCE_DIR}/pack/run_command.cpp ${PROJECT_SOURCE_DIR}/pack/pack_files.cpp
-  ${PROJECT_SOURCE_DIR}/pack/app_config.cpp)
+  ${PROJECT_SOURCE_DIR}/pack/app_config.cpp ${PROJECT_SOURCE_DIR}/pack/options.cpp)
 target_include_directories(pack_java_parts PUBLIC ${PROJECT_SOURCE_DIR}/pack)
 target_link_libraries(pack_java_parts PUBLIC launch_data)
 
