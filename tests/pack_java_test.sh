@@ -13,7 +13,11 @@
 #              what `java -jar` prints, classes come from the archive, and
 #              the runtime holds only the modules needed (java.base for a
 #              program that needs only it, java.desktop pulled in by
-#              java.awt, --java-modules obeyed, what rhino needs)
+#              java.awt, --java-modules obeyed, what rhino needs); and,
+#              when the machine has another JDK from 17 on with jlink,
+#              the same from that JDK (JAVA_HOME): with a Java that maps
+#              the application's classes from a moved tree, they come
+#              from the archive
 #   refused    a jar without Main-Class, a module jdeps cannot resolve, a
 #              version the JDK does not fit, a module the JDK lacks, a
 #              JAVA_HOME without jlink, --java-modules without a bundled
@@ -393,6 +397,32 @@ if [ -f "$rhino_jar" ]; then
         --main-jar js.jar -- -e "print('six times seven is ' + 6 * 7)"
 else
     unrun="$unrun bundled-rhino ($rhino_jar missing: Debian's rhino)"
+fi
+
+# Another JDK of the machine from 17 on, with jlink and jdeps, when there
+# is one: a later Java keeps the application's classes in the archive
+# when the tree has moved, and the run must then load them from it.
+other=""
+for dir in /usr/lib/jvm/*; do
+    real=$(readlink -f "$dir")
+    feature=$(sed -n 's/^JAVA_VERSION="\([0-9]*\).*/\1/p' "$real/release" 2>/dev/null)
+    if [ "$real" != "$jdk" ] && [ -x "$real/bin/jlink" ] && [ -x "$real/bin/jdeps" ] &&
+        [ "${feature:-0}" -ge 17 ]; then
+        other=$real
+    fi
+done
+if [ -n "$other" ]; then
+    cp -r "$work/in/hello" "$work/in/later"
+    baseline later -jar "$work/jars/hello.jar" Dana
+    JAVA_HOME=$other
+    export JAVA_HOME
+    bundled later greeting.Hello "java.base " --main-jar hello.jar -- Dana
+    unset JAVA_HOME
+    case "$packed" in
+    *"from $other (JAVA_HOME)"*) ;;
+    *) fail "the pack did not take JAVA_HOME's JDK: $packed" ;;
+    esac
+    echo "bundled-later: $(echo "$packed" | sed -n 's/.*archive lib\/later.jsa: //p')"
 fi
 
 if [ "$failures" -gt 0 ]; then
