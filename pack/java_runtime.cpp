@@ -16,10 +16,17 @@
 namespace {
 
 // The variables through which a packer's environment would reach the Java
-// tools the pack runs (options, a class path): removed for every run, so
-// that the same inputs make the same runtime and archive.
-const std::vector<std::string> javaToolEnvironment = {"JAVA_TOOL_OPTIONS", "_JAVA_OPTIONS",
-                                                      "JDK_JAVA_OPTIONS", "CLASSPATH"};
+// tools the pack runs (options, a class path), as runCommand's entries
+// that remove them: removed for every run, so that the same inputs make
+// the same runtime and archive.
+std::vector<std::string> javaToolEnvironment() {
+    return {"JAVA_TOOL_OPTIONS", "_JAVA_OPTIONS", "JDK_JAVA_OPTIONS", "CLASSPATH"};
+}
+
+// The number that the digits at the start of `text` write (0 for none).
+int leadingNumber(const char *text) {
+    return (int)strtol(text, nullptr, 10);
+}
 
 // The lowest Java the JVM runtime library runs on: the dependency when no
 // --java-versions is given.
@@ -190,7 +197,7 @@ bool findModules(const JavaKit &kit, const std::vector<std::string> &jars,
                                      "--ignore-missing-deps", "--multi-release",
                                      std::to_string(kit.feature)};
     argv.insert(argv.end(), jars.begin(), jars.end());
-    CommandResult result = runCommand(argv, javaToolEnvironment);
+    CommandResult result = runCommand(argv, javaToolEnvironment());
     std::string advice = ": give --java-modules with the JDK modules the application needs, or "
                          "add the jar that holds it to --class-path";
     std::string requiredBy;
@@ -223,7 +230,7 @@ bool linkRuntime(const JavaKit &kit, const std::vector<std::string> &modules,
     std::vector<std::string> argv = {kit.home + "/bin/jlink", "--add-modules", joined(modules, ","),
                                      "--strip-debug", "--no-man-pages", "--no-header-files",
                                      "--output", output};
-    CommandResult result = runCommand(argv, javaToolEnvironment);
+    CommandResult result = runCommand(argv, javaToolEnvironment());
     if (!succeeded(result)) {
         *error = "cannot make the runtime with jlink: " + describeFailure(argv, result);
         return false;
@@ -257,7 +264,7 @@ bool dumpArchive(const std::string &root, const std::string &list, const std::st
     if (!classPath.empty()) {
         argv.insert(argv.end(), {"-cp", classPath});
     }
-    CommandResult result = runCommand(argv, javaToolEnvironment, root + "/lib");
+    CommandResult result = runCommand(argv, javaToolEnvironment(), root + "/lib");
     if (!succeeded(result)) {
         *error = "cannot record the class data sharing archive: " + describeFailure(argv, result);
         return false;
@@ -280,7 +287,7 @@ bool archiveMaps(const PackRequest &request, const std::string &root, const std:
             argv.insert(argv.end(), {"-cp", joined(classPath, ":")});
         }
         argv.push_back("-version");
-        CommandResult result = runCommand(argv, javaToolEnvironment, root + "/lib");
+        CommandResult result = runCommand(argv, javaToolEnvironment(), root + "/lib");
         if (!succeeded(result)) {
             *refusal = describeFailure(argv, result);
             return false;
@@ -398,7 +405,7 @@ bool parseJavaVersions(const std::string &versions, int *min, int *max) {
         bool digits = !text.empty() && text.size() <= 3 &&
                       std::all_of(text.begin(), text.end(),
                                   [](char c) { return c >= '0' && c <= '9'; });
-        return digits ? atoi(text.c_str()) : -1;
+        return digits ? leadingNumber(text.c_str()) : -1;
     };
     *min = number(versions.substr(0, dash));
     *max = dash == std::string::npos ? 0 : number(versions.substr(dash + 1));
@@ -407,9 +414,9 @@ bool parseJavaVersions(const std::string &versions, int *min, int *max) {
 
 int javaFeatureVersion(const std::string &version) {
     size_t digits = version.find_first_not_of("0123456789");
-    int first = atoi(version.substr(0, digits).c_str());
+    int first = leadingNumber(version.c_str());
     if (first == 1 && digits != std::string::npos && version[digits] == '.') {
-        return atoi(version.c_str() + digits + 1);
+        return leadingNumber(version.c_str() + digits + 1);
     }
     return first;
 }
@@ -470,9 +477,9 @@ std::vector<std::string> archiveClassNames(const std::vector<std::string> &entri
         if (name.compare(0, versions.size(), versions) == 0) {
             size_t slash = name.find('/', versions.size());
             std::string release = name.substr(versions.size(), slash - versions.size());
-            if (slash == std::string::npos || release.empty() ||
+            if (slash == std::string::npos || release.empty() || release.size() > 4 ||
                 release.find_first_not_of("0123456789") != std::string::npos ||
-                atoi(release.c_str()) > feature) {
+                leadingNumber(release.c_str()) > feature) {
                 continue;
             }
             name = name.substr(slash + 1);

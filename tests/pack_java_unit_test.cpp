@@ -127,6 +127,7 @@ TEST(PackJavaArchive, ClassNamesFromJarEntries) {
         "META-INF/versions/11/a/Only11.class",
         "META-INF/versions/21/a/Only21.class",
         "META-INF/versions/x/a/Bad.class",
+        "META-INF/versions/99999999999/a/Huge.class",
         "META-INF/versions/17/module-info.class",
         "META-INF/services/a.B.class",
         "a/With Space.class",
