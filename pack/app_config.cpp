@@ -4,6 +4,7 @@
 
 #include "config_expand.h"
 #include "config_source.h"
+#include "java_runtime.h"
 #include "launch_config.h"
 
 const char bundledRuntimeDir[] = "lib/runtime";
@@ -26,7 +27,8 @@ std::string literal(const std::string &text) {
     return out;
 }
 
-// The lines that start the main of a Java launcher.
+// The lines that start the main of a Java launcher: `-jar JAR` when no
+// main class is given, else the class path and the main class.
 std::string javaMain(const PackRequest &request, const LauncherSpec &launcher, bool archived) {
     std::string lines;
     if (request.javaRuntime == JavaRuntime::bundled) {
@@ -40,20 +42,17 @@ std::string javaMain(const PackRequest &request, const LauncherSpec &launcher, b
     for (const std::string &option : launcher.javaOptions) {
         lines += "arg=" + option + "\n";
     }
-    if (!launcher.mainJar.empty()) {
-        lines += "arg=-jar\narg=" + shipped(request, literal(launcher.mainJar)) + "\n";
+    if (launcher.mainClass.empty()) {
+        return lines + "arg=-jar\narg=" + shipped(request, literal(launcher.mainJar)) + "\n";
     }
-    if (!launcher.mainClass.empty()) {
-        if (!launcher.classPath.empty()) {
-            std::string classPath;
-            for (const std::string &jar : launcher.classPath) {
-                classPath += (classPath.empty() ? "" : ":") + shipped(request, literal(jar));
-            }
-            lines += "arg=-cp\narg=" + classPath + "\n";
-        }
-        lines += "arg=" + launcher.mainClass + "\n";
+    std::string classPath;
+    for (const std::string &jar : launcherClassPath(launcher)) {
+        classPath += (classPath.empty() ? "" : ":") + shipped(request, literal(jar));
     }
-    return lines;
+    if (!classPath.empty()) {
+        lines += "arg=-cp\narg=" + classPath + "\n";
+    }
+    return lines + "arg=" + launcher.mainClass + "\n";
 }
 
 // The lines that start the main of a Python launcher.

@@ -1,20 +1,715 @@
 #include "java_runtime.h"
 
-std::string checkJavaRequest(const PackRequest &request) {
-    return request.javaRuntime == JavaRuntime::bundled ? "--java-runtime bundled: not yet" : "";
+#include <ctype.h>
+#include <stdio.h>
+#include <stdlib.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <set>
+
+#include "app_config.h"
+#include "options.h"
+#include "pack_files.h"
+#include "run_command.h"
+
+namespace {
+
+// The variables through which a packer's environment would reach the Java
+// tools the pack runs (options, a class path), as runCommand's entries
+// that remove them: removed for every run, so that the same inputs make
+// the same runtime and archive.
+std::vector<std::string> javaToolEnvironment() {
+    return {"JAVA_TOOL_OPTIONS", "_JAVA_OPTIONS", "JDK_JAVA_OPTIONS", "CLASSPATH"};
 }
 
-bool bundleJavaRuntime(const PackRequest &, const std::string &, bool *archived,
-                       std::string *error) {
-    *archived = false;
-    *error = "bundled Java runtime: not yet";
+// The number that the digits at the start of `text` write (0 for none).
+int leadingNumber(const char *text) {
+    return (int)strtol(text, nullptr, 10);
+}
+
+// The lowest Java the JVM runtime library runs on: the dependency when no
+// --java-versions is given.
+const char defaultJavaVersions[] = "11";
+
+// `words` joined with `separator`.
+std::string joined(const std::vector<std::string> &words, const std::string &separator) {
+    std::string text;
+    for (const std::string &word : words) {
+        text += (text.empty() ? "" : separator) + word;
+    }
+    return text;
+}
+
+// `text` without the blanks (spaces, tabs, line ends) at either end.
+std::string trimmed(const std::string &text) {
+    size_t first = text.find_first_not_of(" \t\r\n");
+    if (first == std::string::npos) {
+        return "";
+    }
+    return text.substr(first, text.find_last_not_of(" \t\r\n") - first + 1);
+}
+
+// `text` split at each `separator`, empty pieces skipped.
+std::vector<std::string> splitAt(const std::string &text, char separator) {
+    std::vector<std::string> pieces;
+    appendSplit(pieces, text, separator);
+    return pieces;
+}
+
+// Appends to `list` each of `more` that it does not hold yet.
+void appendUnique(std::vector<std::string> &list, const std::vector<std::string> &more) {
+    for (const std::string &item : more) {
+        if (std::find(list.begin(), list.end(), item) == list.end()) {
+            list.push_back(item);
+        }
+    }
+}
+
+// `relative` (paths under `dir`) as absolute paths.
+std::vector<std::string> under(const std::string &dir, const std::vector<std::string> &relative) {
+    std::vector<std::string> paths;
+    for (const std::string &path : relative) {
+        paths.push_back(dir + "/" + path);
+    }
+    return paths;
+}
+
+// Reads the manifest of `jar` with unzip into *manifest ("" when the jar
+// has none). False with the reason when unzip is missing or `jar` is no
+// zip file.
+bool readManifest(const std::string &jar, std::string *manifest, std::string *problem) {
+    if (!commandExists("unzip")) {
+        *problem = "reading a jar's manifest needs unzip (Debian: unzip)";
+        return false;
+    }
+    std::vector<std::string> argv = {"unzip", "-p", jar, "META-INF/MANIFEST.MF"};
+    CommandResult result = runCommand(argv);
+    if (succeeded(result)) {
+        *manifest = result.output;
+        return true;
+    }
+    if (result.started && result.signal == 0 && result.exitCode == 11) {
+        manifest->clear();
+        return true;
+    }
+    *problem = "it is not a jar (zip) file: " + describeFailure(argv, result);
     return false;
 }
 
-std::string javaDebianDepends(const PackRequest &) {
+// The names of the entries of `jar`, from unzip. False with the reason.
+bool jarEntries(const std::string &jar, std::vector<std::string> *entries, std::string *error) {
+    std::vector<std::string> argv = {"unzip", "-Z1", jar};
+    CommandResult result = runCommand(argv);
+    if (!succeeded(result)) {
+        *error = "cannot list " + jar + ": " + describeFailure(argv, result);
+        return false;
+    }
+    *entries = splitAt(result.output, '\n');
+    return true;
+}
+
+// A manifest Class-Path entry of the jar at `jar` (relative to the shipped
+// files) as a path relative to the shipped files: URL escapes decoded,
+// resolved against the jar's directory. "" for an absolute path, a URL
+// with a scheme, or one that climbs out.
+std::string classPathEntry(const std::string &jar, const std::string &entry) {
+    if (entry.empty() || entry[0] == '/' || entry.find(':') != std::string::npos) {
+        return "";
+    }
+    std::string decoded;
+    for (size_t i = 0; i < entry.size(); i++) {
+        if (entry[i] == '%' && i + 2 < entry.size() && isxdigit((unsigned char)entry[i + 1]) &&
+            isxdigit((unsigned char)entry[i + 2])) {
+            decoded += (char)strtol(entry.substr(i + 1, 2).c_str(), nullptr, 16);
+            i += 2;
+        } else {
+            decoded += entry[i];
+        }
+    }
+    size_t slash = jar.rfind('/');
+    std::string path = (slash == std::string::npos ? "" : jar.substr(0, slash + 1)) + decoded;
+    std::vector<std::string> parts;
+    for (const std::string &part : splitAt(path, '/')) {
+        if (part == "..") {
+            if (parts.empty()) {
+                return "";
+            }
+            parts.pop_back();
+        } else if (part != ".") {
+            parts.push_back(part);
+        }
+    }
+    return joined(parts, "/");
+}
+
+// `jars` (relative to `share`) followed by the jars their manifests'
+// Class-Path attributes name, and theirs in turn, as the VM reaches them:
+// each once, only those that are files under `share`.
+std::vector<std::string> reachedJars(const std::string &share, const std::vector<std::string> &jars) {
+    std::vector<std::string> reached;
+    std::vector<std::string> pending = jars;
+    while (!pending.empty()) {
+        std::string jar = pending.front();
+        pending.erase(pending.begin());
+        if (std::find(reached.begin(), reached.end(), jar) != reached.end() ||
+            !isRegularFile(share + "/" + jar)) {
+            continue;
+        }
+        reached.push_back(jar);
+        std::string manifest;
+        std::string ignored;
+        if (!readManifest(share + "/" + jar, &manifest, &ignored)) {
+            continue;
+        }
+        for (const std::string &entry :
+             splitAt(manifestAttribute(manifest, "Class-Path"), ' ')) {
+            std::string path = classPathEntry(jar, entry);
+            if (!path.empty()) {
+                pending.push_back(path);
+            }
+        }
+    }
+    return reached;
+}
+
+// Whether `kit` has module `name` (when its release file lists them).
+bool hasModule(const JavaKit &kit, const std::string &name) {
+    return kit.modules.empty() ||
+           std::find(kit.modules.begin(), kit.modules.end(), name) != kit.modules.end();
+}
+
+// "the JDK at HOME (SOURCE)", for messages.
+std::string kitName(const JavaKit &kit) {
+    return "the JDK at " + kit.home + " (" + kit.source + ")";
+}
+
+// The modules jdeps finds over `jars` (absolute), into *modules. False
+// with one line: a module it cannot resolve, or one the JDK lacks, named
+// with what to do.
+bool findModules(const JavaKit &kit, const std::vector<std::string> &jars,
+                 std::vector<std::string> *modules, std::string *error) {
+    if (jars.empty()) {
+        *modules = {"java.base"};
+        return true;
+    }
+    std::vector<std::string> argv = {kit.home + "/bin/jdeps", "--print-module-deps",
+                                     "--ignore-missing-deps", "--multi-release",
+                                     std::to_string(kit.feature)};
+    argv.insert(argv.end(), jars.begin(), jars.end());
+    CommandResult result = runCommand(argv, javaToolEnvironment());
+    std::string advice = ": give --java-modules with the JDK modules the application needs, or "
+                         "add the jar that holds it to --class-path";
+    std::string requiredBy;
+    std::string missing = unresolvedModule(result.output, &requiredBy);
+    if (!missing.empty()) {
+        *error = "jdeps cannot resolve module " + missing +
+                 (requiredBy.empty() ? "" : ", required by " + requiredBy) + advice;
+        return false;
+    }
+    *modules = printedModules(result.output);
+    if (!succeeded(result) || modules->empty()) {
+        *error = "cannot find the modules the application needs: " +
+                 describeFailure(argv, result) + " (give --java-modules)";
+        return false;
+    }
+    for (const std::string &module : *modules) {
+        if (!hasModule(kit, module)) {
+            *error = "jdeps finds module " + module + ", which " + kitName(kit) +
+                     " does not have" + advice;
+            return false;
+        }
+    }
+    return true;
+}
+
+// Links `modules` of `kit` into the runtime image `output`. False with
+// the reason.
+bool linkRuntime(const JavaKit &kit, const std::vector<std::string> &modules,
+                 const std::string &output, std::string *error) {
+    std::vector<std::string> argv = {kit.home + "/bin/jlink", "--add-modules", joined(modules, ","),
+                                     "--strip-debug", "--no-man-pages", "--no-header-files",
+                                     "--output", output};
+    CommandResult result = runCommand(argv, javaToolEnvironment());
+    if (!succeeded(result)) {
+        *error = "cannot make the runtime with jlink: " + describeFailure(argv, result);
+        return false;
+    }
+    return true;
+}
+
+// The class path entries that every launcher's class path starts with,
+// relative to the shipped files: the ones an archive may record.
+std::vector<std::string> sharedClassPath(const PackRequest &request) {
+    std::vector<std::string> common = launcherClassPath(request.launchers.front());
+    for (const LauncherSpec &launcher : request.launchers) {
+        std::vector<std::string> own = launcherClassPath(launcher);
+        size_t same = 0;
+        while (same < common.size() && same < own.size() && common[same] == own[same]) {
+            same++;
+        }
+        common.resize(same);
+    }
+    return common;
+}
+
+// Runs the runtime under `root` to dump the archive `archive` from the
+// class list `list`, with `classPath` ("" for none). False with the
+// reason.
+bool dumpArchive(const std::string &root, const std::string &list, const std::string &archive,
+                 const std::string &classPath, std::string *error) {
+    std::vector<std::string> argv = {root + "/" + bundledRuntimeDir + "/bin/java", "-Xshare:dump",
+                                     "-XX:SharedClassListFile=" + list,
+                                     "-XX:SharedArchiveFile=" + archive};
+    if (!classPath.empty()) {
+        argv.insert(argv.end(), {"-cp", classPath});
+    }
+    CommandResult result = runCommand(argv, javaToolEnvironment(), root + "/lib");
+    if (!succeeded(result)) {
+        *error = "cannot record the class data sharing archive: " + describeFailure(argv, result);
+        return false;
+    }
+    return true;
+}
+
+// Whether the runtime under `root` maps `archive` (-Xshare:on, which
+// refuses to start otherwise) with the class path of every launcher of
+// `request`, the tree lying where it is now. Sets *refusal to the VM's
+// words when it does not.
+bool archiveMaps(const PackRequest &request, const std::string &root, const std::string &archive,
+                 std::string *refusal) {
+    std::string share = root + "/share/" + request.name;
+    for (const LauncherSpec &launcher : request.launchers) {
+        std::vector<std::string> argv = {root + "/" + bundledRuntimeDir + "/bin/java",
+                                         "-Xshare:on", "-XX:SharedArchiveFile=" + archive};
+        std::vector<std::string> classPath = under(share, launcherClassPath(launcher));
+        if (!classPath.empty()) {
+            argv.insert(argv.end(), {"-cp", joined(classPath, ":")});
+        }
+        argv.push_back("-version");
+        CommandResult result = runCommand(argv, javaToolEnvironment(), root + "/lib");
+        if (!succeeded(result)) {
+            *refusal = describeFailure(argv, result);
+            return false;
+        }
+    }
+    return true;
+}
+
+// Records <root>/lib/<name>.jsa: first with the application's classes of
+// the class path every launcher shares, the tree renamed while the dump
+// runs so that the archive is kept only when the VM maps it with the
+// tree's files at another place than they were recorded at; else with the
+// JDK's classes alone, which must map. *held says what it holds. False
+// with the reason.
+bool recordArchive(const PackRequest &request, const JavaKit &kit, const std::string &root,
+                   std::string *held, std::string *error) {
+    std::string share = root + "/share/" + request.name;
+    std::string archive = root + "/" + bundledArchivePath(request);
+    std::string list = root + ".classlist";
+    std::string defaults;
+    std::string ignored;
+    if (!readFile(root + "/" + bundledRuntimeDir + "/lib/classlist", &defaults, &ignored)) {
+        defaults.clear();
+    }
+    if (!defaults.empty() && defaults.back() != '\n') {
+        defaults += "\n";
+    }
+    std::vector<std::string> shared = sharedClassPath(request);
+    std::set<std::string> names;
+    for (const std::string &jar : reachedJars(share, shared)) {
+        std::vector<std::string> entries;
+        if (!jarEntries(share + "/" + jar, &entries, error)) {
+            return false;
+        }
+        for (const std::string &name : archiveClassNames(entries, kit.feature)) {
+            names.insert(name);
+        }
+    }
+    std::string refusal;
+    if (!names.empty()) {
+        std::string recording = root + ".recording";
+        std::string text = defaults;
+        for (const std::string &name : names) {
+            text += name + "\n";
+        }
+        if (!writeFile(list, text, 0644, error)) {
+            return false;
+        }
+        if (rename(root.c_str(), recording.c_str()) != 0) {
+            *error = "cannot rename " + root + " to record the archive";
+            return false;
+        }
+        std::string recordingShare = recording + "/share/" + request.name;
+        bool dumped = dumpArchive(recording, list, recording + "/" + bundledArchivePath(request),
+                                  joined(under(recordingShare, shared), ":"), error);
+        if (rename(recording.c_str(), root.c_str()) != 0) {
+            *error = "cannot rename " + recording + " back to " + root;
+            return false;
+        }
+        if (!dumped) {
+            return false;
+        }
+        if (archiveMaps(request, root, archive, &refusal)) {
+            *held = "the JDK's classes and " + std::to_string(names.size()) +
+                    " of the application's";
+            removeTree(list);
+            return true;
+        }
+        removeTree(archive);
+    }
+    if (!writeFile(list, defaults, 0644, error) || !dumpArchive(root, list, archive, "", error)) {
+        return false;
+    }
+    removeTree(list);
+    if (!archiveMaps(request, root, archive, &refusal)) {
+        *error = "the runtime made from " + kitName(kit) +
+                 " does not map the class data sharing archive it recorded: " + refusal;
+        return false;
+    }
+    *held = names.empty() ? "the JDK's classes"
+                          : "the JDK's classes alone (Java " + kit.version +
+                                " maps the application's only from the place they were "
+                                "recorded at)";
+    return true;
+}
+
+// Checks that the main jar of `launcher` names its main class, unless one
+// is given. "" or one line naming the jar.
+std::string checkMainClass(const PackRequest &request, const LauncherSpec &launcher) {
+    if (!launcher.mainClass.empty() || launcher.mainJar.empty()) {
+        return "";
+    }
+    std::string manifest;
+    std::string problem;
+    if (!readManifest(request.input + "/" + launcher.mainJar, &manifest, &problem)) {
+        return "launcher " + launcher.name + ": --main-jar " + launcher.mainJar + ": " + problem;
+    }
+    if (manifestAttribute(manifest, "Main-Class").empty()) {
+        return "launcher " + launcher.name + ": --main-jar " + launcher.mainJar +
+               " names no Main-Class in its manifest: give --main-class CLASS";
+    }
     return "";
 }
 
-std::string javaRpmRequires(const PackRequest &) {
+// The text of a version bound for rpm: feature version 8 is written 1.8.
+std::string rpmVersion(int feature) {
+    return feature >= 9 ? std::to_string(feature) : "1." + std::to_string(feature);
+}
+
+}  // namespace
+
+bool parseJavaVersions(const std::string &versions, int *min, int *max) {
+    size_t dash = versions.find('-');
+    auto number = [](const std::string &text) {
+        bool digits = !text.empty() && text.size() <= 3 &&
+                      std::all_of(text.begin(), text.end(),
+                                  [](char c) { return c >= '0' && c <= '9'; });
+        return digits ? leadingNumber(text.c_str()) : -1;
+    };
+    *min = number(versions.substr(0, dash));
+    *max = dash == std::string::npos ? 0 : number(versions.substr(dash + 1));
+    return *min > 0 && (*max == 0 ? dash == std::string::npos : *max >= *min);
+}
+
+int javaFeatureVersion(const std::string &version) {
+    size_t digits = version.find_first_not_of("0123456789");
+    int first = leadingNumber(version.c_str());
+    if (first == 1 && digits != std::string::npos && version[digits] == '.') {
+        return leadingNumber(version.c_str() + digits + 1);
+    }
+    return first;
+}
+
+std::string manifestAttribute(const std::string &manifest, const std::string &name) {
+    std::vector<std::string> lines;
+    size_t start = 0;
+    while (start < manifest.size()) {
+        size_t end = manifest.find_first_of("\r\n", start);
+        if (end == std::string::npos) {
+            end = manifest.size();
+        }
+        std::string line = manifest.substr(start, end - start);
+        if (line.empty()) {
+            break;
+        }
+        if (line[0] == ' ' && !lines.empty()) {
+            lines.back() += line.substr(1);
+        } else {
+            lines.push_back(line);
+        }
+        start = end + (manifest.compare(end, 2, "\r\n") == 0 ? 2 : 1);
+    }
+    for (const std::string &line : lines) {
+        size_t colon = line.find(':');
+        std::string key = line.substr(0, colon);
+        if (colon != std::string::npos && key.size() == name.size() &&
+            std::equal(key.begin(), key.end(), name.begin(),
+                       [](char a, char b) { return tolower(a) == tolower(b); })) {
+            return trimmed(line.substr(colon + 1));
+        }
+    }
     return "";
+}
+
+std::vector<std::string> launcherClassPath(const LauncherSpec &launcher) {
+    std::vector<std::string> classPath;
+    if (!launcher.mainJar.empty()) {
+        classPath.push_back(launcher.mainJar);
+    }
+    if (!launcher.mainClass.empty()) {
+        classPath.insert(classPath.end(), launcher.classPath.begin(), launcher.classPath.end());
+    }
+    return classPath;
+}
+
+std::vector<std::string> archiveClassNames(const std::vector<std::string> &entries,
+                                           int feature) {
+    static const std::string suffix = ".class";
+    static const std::string versions = "META-INF/versions/";
+    std::set<std::string> names;
+    for (const std::string &entry : entries) {
+        if (entry.size() <= suffix.size() ||
+            entry.compare(entry.size() - suffix.size(), suffix.size(), suffix) != 0) {
+            continue;
+        }
+        std::string name = entry.substr(0, entry.size() - suffix.size());
+        if (name.compare(0, versions.size(), versions) == 0) {
+            size_t slash = name.find('/', versions.size());
+            std::string release = name.substr(versions.size(), slash - versions.size());
+            if (slash == std::string::npos || release.empty() || release.size() > 4 ||
+                release.find_first_not_of("0123456789") != std::string::npos ||
+                leadingNumber(release.c_str()) > feature) {
+                continue;
+            }
+            name = name.substr(slash + 1);
+        } else if (name.compare(0, 9, "META-INF/") == 0) {
+            continue;
+        }
+        std::string base = name.substr(name.rfind('/') + 1);
+        if (base.empty() || base == "module-info" || base == "package-info" ||
+            name.find_first_of(" \t\r\n") != std::string::npos) {
+            continue;
+        }
+        names.insert(name);
+    }
+    return std::vector<std::string>(names.begin(), names.end());
+}
+
+std::string unresolvedModule(const std::string &output, std::string *requiredBy) {
+    static const std::string before = "Module ";
+    static const std::string after = " not found";
+    static const std::string by = ", required by ";
+    requiredBy->clear();
+    for (const std::string &line : splitAt(output, '\n')) {
+        size_t start = line.find(before);
+        size_t end = start == std::string::npos ? start : line.find(after, start);
+        if (end == std::string::npos || end == start + before.size()) {
+            continue;
+        }
+        size_t requirer = line.compare(end + after.size(), by.size(), by) == 0
+                              ? end + after.size() + by.size()
+                              : std::string::npos;
+        if (requirer != std::string::npos) {
+            *requiredBy = trimmed(line.substr(requirer));
+        }
+        return line.substr(start + before.size(), end - start - before.size());
+    }
+    return "";
+}
+
+std::vector<std::string> printedModules(const std::string &output) {
+    std::vector<std::string> lines = splitAt(output, '\n');
+    for (auto line = lines.rbegin(); line != lines.rend(); ++line) {
+        std::string text = trimmed(*line);
+        bool moduleList = !text.empty() && text.front() != ',' && text.back() != ',' &&
+                          std::all_of(text.begin(), text.end(), [](char c) {
+                              return isalnum((unsigned char)c) || c == '.' || c == '_' ||
+                                     c == ',';
+                          });
+        if (moduleList) {
+            return splitAt(text, ',');
+        }
+    }
+    return {};
+}
+
+void readReleaseFile(const std::string &text, std::string *version,
+                     std::vector<std::string> *modules) {
+    version->clear();
+    modules->clear();
+    for (const std::string &line : splitAt(text, '\n')) {
+        size_t equals = line.find('=');
+        std::string key = line.substr(0, equals);
+        std::string value = equals == std::string::npos ? "" : trimmed(line.substr(equals + 1));
+        if (value.size() >= 2 && value.front() == '"' && value.back() == '"') {
+            value = value.substr(1, value.size() - 2);
+        }
+        if (key == "JAVA_VERSION") {
+            *version = value;
+        } else if (key == "MODULES") {
+            *modules = splitAt(value, ' ');
+        }
+    }
+}
+
+bool findJavaKit(JavaKit *kit, std::string *problem) {
+    const char *javaHome = getenv("JAVA_HOME");
+    if (javaHome != nullptr && *javaHome != '\0') {
+        kit->home = absolutePath(javaHome);
+        kit->source = "JAVA_HOME";
+    } else {
+        for (const char *program : {"javac", "java"}) {
+            std::string path = findCommand(program);
+            if (path.empty()) {
+                continue;
+            }
+            std::string real = absolutePath(path);
+            std::string bin = real.substr(0, real.rfind('/'));
+            kit->home = bin.substr(0, bin.rfind('/'));
+            kit->source = std::string("the JDK of ") + program + " on PATH";
+            break;
+        }
+    }
+    std::string install = ": set JAVA_HOME to a JDK, or install one (Debian: "
+                          "openjdk-17-jdk-headless)";
+    if (kit->home.empty()) {
+        *problem = "--java-runtime bundled needs a JDK with jlink and jdeps, and none is "
+                   "there" + install;
+        return false;
+    }
+    for (const char *tool : {"jlink", "jdeps"}) {
+        if (access((kit->home + "/bin/" + tool).c_str(), X_OK) != 0) {
+            *problem = "--java-runtime bundled needs jlink and jdeps: " + kitName(*kit) +
+                       " has no bin/" + tool + install;
+            return false;
+        }
+    }
+    std::string release;
+    std::string ignored;
+    if (readFile(kit->home + "/release", &release, &ignored)) {
+        readReleaseFile(release, &kit->version, &kit->modules);
+    }
+    kit->feature = javaFeatureVersion(kit->version);
+    if (kit->feature == 0) {
+        *problem = "--java-runtime bundled: " + kitName(*kit) +
+                   " has no release file naming its JAVA_VERSION" + install;
+        return false;
+    }
+    return true;
+}
+
+std::string checkJavaRequest(const PackRequest &request) {
+    for (const LauncherSpec &launcher : request.launchers) {
+        std::string problem = checkMainClass(request, launcher);
+        if (!problem.empty()) {
+            return problem;
+        }
+    }
+    if (request.javaRuntime == JavaRuntime::system) {
+        return request.javaModules.empty()
+                   ? ""
+                   : "--java-modules is for --java-runtime bundled (the system's Java has every "
+                     "module)";
+    }
+    JavaKit kit;
+    std::string problem;
+    if (!findJavaKit(&kit, &problem)) {
+        return problem;
+    }
+    int min = 0;
+    int max = 0;
+    if (parseJavaVersions(request.javaVersions, &min, &max) &&
+        (kit.feature < min || (max != 0 && kit.feature > max))) {
+        return "--java-versions " + request.javaVersions + ": " + kitName(kit) + " is Java " +
+               kit.version + ": set JAVA_HOME to a JDK whose version fits";
+    }
+    for (const std::string &module : request.javaModules) {
+        if (!hasModule(kit, module)) {
+            return "--java-modules: " + kitName(kit) + " has no module " + module +
+                   " (its modules: " + kit.home + "/bin/java --list-modules)";
+        }
+    }
+    return "";
+}
+
+bool bundleJavaRuntime(const PackRequest &request, const std::string &tree, bool *archived,
+                       std::string *error) {
+    *archived = false;
+    std::string root = absolutePath(tree);
+    JavaKit kit;
+    if (!findJavaKit(&kit, error)) {
+        return false;
+    }
+    std::string share = root + "/share/" + request.name;
+    std::vector<std::string> modules = request.javaModules;
+    if (modules.empty()) {
+        std::vector<std::string> jars;
+        for (const LauncherSpec &launcher : request.launchers) {
+            appendUnique(jars, reachedJars(share, launcherClassPath(launcher)));
+        }
+        if (!findModules(kit, under(share, jars), &modules, error)) {
+            return false;
+        }
+    }
+    std::string held;
+    if (!linkRuntime(kit, modules, root + "/" + bundledRuntimeDir, error) ||
+        !stampTree(share, request.sourceDateEpoch, error) ||
+        !recordArchive(request, kit, root, &held, error)) {
+        return false;
+    }
+    *archived = true;
+    (void)printf("bundled runtime: Java %s from %s (%s); modules %s; class data sharing "
+                 "archive %s: %s\n",
+                 kit.version.c_str(), kit.home.c_str(), kit.source.c_str(),
+                 joined(modules, ",").c_str(), bundledArchivePath(request).c_str(),
+                 held.c_str());
+    return true;
+}
+
+std::string javaDebianDependsFor(const std::string &versions) {
+    int min = 0;
+    int max = 0;
+    if (!parseJavaVersions(versions, &min, &max)) {
+        return "";
+    }
+    if (max == 0) {
+        return "java" + std::to_string(min) + "-runtime-headless";
+    }
+    std::vector<std::string> alternatives;
+    for (int version = max; version >= min; version--) {
+        alternatives.push_back("openjdk-" + std::to_string(version) + "-jre-headless");
+    }
+    return joined(alternatives, " | ");
+}
+
+std::string javaRpmRequiresFor(const std::string &versions) {
+    int min = 0;
+    int max = 0;
+    if (!parseJavaVersions(versions, &min, &max)) {
+        return "";
+    }
+    std::string epochOne = "java-headless >= 1:" + rpmVersion(min);
+    std::string epochZero = "java-headless >= " + rpmVersion(min) + " with java-headless < " +
+                            (max == 0 ? "1:0" : rpmVersion(max + 1));
+    if (max != 0) {
+        epochOne = "(" + epochOne + " with java-headless < 1:" + rpmVersion(max + 1) + ")";
+    }
+    return "(" + epochOne + " or (" + epochZero + "))";
+}
+
+std::string javaDebianDepends(const PackRequest &request) {
+    if (request.javaRuntime == JavaRuntime::bundled) {
+        return "";
+    }
+    return javaDebianDependsFor(request.javaVersions.empty() ? defaultJavaVersions
+                                                             : request.javaVersions);
+}
+
+std::string javaRpmRequires(const PackRequest &request) {
+    if (request.javaRuntime == JavaRuntime::bundled) {
+        return "";
+    }
+    return javaRpmRequiresFor(request.javaVersions.empty() ? defaultJavaVersions
+                                                           : request.javaVersions);
 }

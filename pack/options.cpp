@@ -114,21 +114,6 @@ struct OptionSpec {
     OptionAction action;
 };
 
-// Appends each piece of `text` between `separator`s, skipping empty ones.
-void appendSplit(std::vector<std::string> &out, const std::string &text, char separator) {
-    size_t start = 0;
-    while (start <= text.size()) {
-        size_t end = text.find(separator, start);
-        if (end == std::string::npos) {
-            end = text.size();
-        }
-        if (end > start) {
-            out.push_back(text.substr(start, end - start));
-        }
-        start = end + 1;
-    }
-}
-
 // Stores `value` in `field` unless it was given already.
 std::string setOnce(std::string &field, const std::string &value, const char *option) {
     if (!field.empty()) {
@@ -361,6 +346,20 @@ const OptionSpec *findOption(const std::string &word, std::string *inlineValue,
 }
 
 }  // namespace
+
+void appendSplit(std::vector<std::string> &out, const std::string &text, char separator) {
+    size_t start = 0;
+    while (start <= text.size()) {
+        size_t end = text.find(separator, start);
+        if (end == std::string::npos) {
+            end = text.size();
+        }
+        if (end > start) {
+            out.push_back(text.substr(start, end - start));
+        }
+        start = end + 1;
+    }
+}
 
 CommandLine parseCommandLine(int argc, char **argv) {
     CommandLine line;

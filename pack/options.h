@@ -5,6 +5,7 @@
 #define PACK_OPTIONS_H
 
 #include <string>
+#include <vector>
 
 #include "pack_request.h"
 
@@ -23,5 +24,10 @@ extern const char packUsage[];
 // from the environment gives the time stamps unless --source-date-epoch
 // does. Never fails otherwise than by setting `error`.
 CommandLine parseCommandLine(int argc, char **argv);
+
+// Appends to `out` each piece of `text` between `separator`s, skipping
+// empty ones: the lists options take, and the lines and words of what the
+// tools a pack runs print.
+void appendSplit(std::vector<std::string> &out, const std::string &text, char separator);
 
 #endif

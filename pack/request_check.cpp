@@ -6,6 +6,7 @@
 #include <set>
 
 #include "app_config.h"
+#include "java_runtime.h"
 #include "pack_files.h"
 #include "system_packages.h"
 
@@ -32,18 +33,9 @@ bool isVariableName(const std::string &name) {
 
 // "MIN" or "MIN-MAX" with MIN <= MAX, feature versions from 8.
 bool isVersionRange(const std::string &range) {
-    size_t dash = range.find('-');
-    std::string low = range.substr(0, dash);
-    std::string high = dash == std::string::npos ? "" : range.substr(dash + 1);
-    auto number = [](const std::string &text) {
-        return !text.empty() && text.size() < 4 &&
-               std::all_of(text.begin(), text.end(), [](char c) { return c >= '0' && c <= '9'; })
-                   ? std::stoi(text)
-                   : -1;
-    };
-    int min = number(low);
-    int max = dash == std::string::npos ? min : number(high);
-    return min >= 8 && max >= min;
+    int min = 0;
+    int max = 0;
+    return parseJavaVersions(range, &min, &max) && min >= 8;
 }
 
 // The main of `launcher`, checked: exactly one way is given, and it says

@@ -18,7 +18,7 @@ extern char **environ;
 namespace {
 
 // The environment for the child: this process's, with `extra` replacing
-// or adding entries.
+// or adding entries, and removing those named without a '='.
 std::vector<std::string> childEnvironment(const std::vector<std::string> &extra) {
     std::map<std::string, std::string> entries;
     for (char **entry = environ; *entry != nullptr; entry++) {
@@ -26,7 +26,11 @@ std::vector<std::string> childEnvironment(const std::vector<std::string> &extra)
         entries[text.substr(0, text.find('='))] = text;
     }
     for (const std::string &text : extra) {
-        entries[text.substr(0, text.find('='))] = text;
+        if (text.find('=') == std::string::npos) {
+            entries.erase(text);
+        } else {
+            entries[text.substr(0, text.find('='))] = text;
+        }
     }
     std::vector<std::string> result;
     for (const auto &entry : entries) {
@@ -168,8 +172,12 @@ std::string describeFailure(const std::vector<std::string> &argv, const CommandR
 }
 
 bool commandExists(const std::string &program) {
+    return !findCommand(program).empty();
+}
+
+std::string findCommand(const std::string &program) {
     if (program.find('/') != std::string::npos) {
-        return access(program.c_str(), X_OK) == 0;
+        return access(program.c_str(), X_OK) == 0 ? program : "";
     }
     const char *path = getenv("PATH");
     std::string dirs = path != nullptr ? path : "/usr/bin:/bin";
@@ -184,9 +192,9 @@ bool commandExists(const std::string &program) {
         struct stat info {};
         if (stat(candidate.c_str(), &info) == 0 && S_ISREG(info.st_mode) &&
             access(candidate.c_str(), X_OK) == 0) {
-            return true;
+            return candidate;
         }
         start = end + 1;
     }
-    return false;
+    return "";
 }

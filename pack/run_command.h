@@ -18,8 +18,9 @@ struct CommandResult {
 // Runs argv[0] (found on PATH when it has no slash) with the arguments
 // argv[1..], in `directory` ("" for the current one), with the
 // environment of this process plus `environment` ("NAME=VALUE" entries,
-// which replace variables of the same name). Waits for it and returns how
-// it ran. Interrupting the pack (SIGINT, SIGTERM) kills it.
+// which replace variables of the same name; a bare "NAME" removes that
+// variable). Waits for it and returns how it ran. Interrupting the pack
+// (SIGINT, SIGTERM) kills it.
 CommandResult runCommand(const std::vector<std::string> &argv,
                          const std::vector<std::string> &environment = {},
                          const std::string &directory = "");
@@ -34,5 +35,10 @@ std::string describeFailure(const std::vector<std::string> &argv, const CommandR
 
 // Whether `program` is found on PATH (or, with a slash, is executable).
 bool commandExists(const std::string &program);
+
+// The path of `program` as commandExists finds it: itself when it has a
+// slash, else the first executable regular file of that name on PATH;
+// "" when there is none.
+std::string findCommand(const std::string &program);
 
 #endif
