@@ -3,6 +3,7 @@
 #include <stdlib.h>
 #include <string.h>
 
+#include <algorithm>
 #include <functional>
 
 const char packUsage[] =
@@ -423,6 +424,13 @@ CommandLine parseCommandLine(int argc, char **argv) {
     if (request.types.empty()) {
         request.types.push_back("app-image");
     }
+    std::vector<std::string> types;
+    for (const std::string &type : request.types) {
+        if (std::find(types.begin(), types.end(), type) == types.end()) {
+            types.push_back(type);
+        }
+    }
+    request.types = types;
     if (request.destination.empty()) {
         request.destination = ".";
     }

@@ -161,6 +161,12 @@ TEST(PackAppImage, TwoLaunchersShareOneTreeAndTheArchiveIsReproducible) {
     admin = runCommand(pack.tree, {moved + "/bin/admin", "y"}, env);
     EXPECT_EQ(admin.stdoutText, "admin ['--admin', 'two words', 'y']\n") << admin.stderrText;
 
+    // A type given twice is made once.
+    made = pack.pack({"--name", "again", "--app-version", "1", "--script", "hello.py", "--type",
+                      "app-image,app-image", "--type", "app-image"});
+    EXPECT_EQ(made.exitCode, 0) << made.stderrText;
+    EXPECT_TRUE(fs::exists(pack.dest + "/again-1")) << made.stderrText;
+
     std::string first = readFile(pack.dest + "/" + archive);
     fs::remove(pack.dest + "/" + archive);
     made = pack.pack(args);
