@@ -311,15 +311,21 @@ static bool leftOver(const char *directory, const char *name) {
 
 /* Removes from `directory` the temporary archives left by processes that
  * have gone, and the archives of the same JDK build and options as
- * `kept` (a file name) but another class path state: the ones it
- * replaces. */
+ * `kept` (a file name) that are no newer: the ones it replaces. */
 static void removeReplaced(const char *directory, const char *kept) {
     DIR *dir = opendir(directory);
     size_t slotLength = 2 * HASH_TEXT;
+    struct stat keptStatus;
+    bool known = dir != NULL && fstatat(dirfd(dir), kept, &keptStatus, 0) == 0;
     /* cppcheck-suppress readdirCalled */
-    for (struct dirent *entry; dir != NULL && (entry = readdir(dir)) != NULL;) {
+    for (struct dirent *entry; known && (entry = readdir(dir)) != NULL;) {
         const char *name = entry->d_name;
-        bool replaced = strncmp(name, kept, slotLength) == 0 && strcmp(name, kept) != 0;
+        struct stat status;
+        bool replaced = strncmp(name, kept, slotLength) == 0 && strcmp(name, kept) != 0 &&
+                        fstatat(dirfd(dir), name, &status, 0) == 0 &&
+                        (status.st_mtim.tv_sec < keptStatus.st_mtim.tv_sec ||
+                         (status.st_mtim.tv_sec == keptStatus.st_mtim.tv_sec &&
+                          status.st_mtim.tv_nsec <= keptStatus.st_mtim.tv_nsec));
         if (replaced || (strncmp(name, "tmp-", 4) == 0 && leftOver(directory, name))) {
             (void)unlinkat(dirfd(dir), name, 0);
             huxTrace("jvm: class data archive [%s/%s] removed: %s", directory, name,
