@@ -1,16 +1,61 @@
+// The JVM runtime library's HUX_Check called directly, and
 // applauncher-doctor and the launcher on the same JVM applications: for
 // each way the launch refuses one, the doctor's verdict is that it would
 // not start, at the step that refuses, and the launcher ends with status 1
 // and its message; a healthy application starts under both.
+#include <dlfcn.h>
+#include <stdlib.h>
+#include <string.h>
+
 #include <filesystem>
 #include <fstream>
 #include <sstream>
 
 #include <gtest/gtest.h>
 
+#include "hux_runtime_api.h"
 #include "jvm_tree.h"
 
 namespace {
+
+// In a process of its own: a process that loaded libjvm.so through another
+// path (the search tests' JDK trees) keeps that path for it, and a VM
+// created from it looks for its modules there.
+TEST(JvmCheck, CheckExportReportsTheLibraryItWouldUseOrWhatToDo) {
+    void *runtime = dlopen(JVM_RUNTIME_LIBRARY, RTLD_NOW | RTLD_LOCAL);
+    ASSERT_NE(runtime, nullptr) << dlerror();
+    auto check = (HuxCheckFn)dlsym(runtime, "HUX_Check");
+    ASSERT_NE(check, nullptr) << dlerror();
+    const char *saved = getenv("JAVA_HOME");
+    std::string savedHome = saved != nullptr ? saved : "";
+    std::string program = "/opt/app/bin/app";
+    std::string jar = PROBE_JAR;
+    std::string cp = "-cp";
+    std::string mainClass = "probe.Probe";
+    char *args[] = {program.data(), cp.data(), jar.data(), mainClass.data(), nullptr};
+
+    setenv("JAVA_HOME", javaHome.c_str(), 1);
+    char message[512];
+    EXPECT_EQ(check(message, sizeof message, 4, args), 0);
+    EXPECT_EQ(std::string(message), "libjvm.so: " + realLibjvm + " (JAVA_HOME)");
+    char small[12];
+    memset(small, 'x', sizeof small);
+    EXPECT_EQ(check(small, sizeof small, 4, args), 0);
+    EXPECT_EQ(std::string(small), "libjvm.so: ");
+
+    setenv("JAVA_HOME", "/nonexistent-jdk", 1);
+    EXPECT_EQ(check(message, sizeof message, 4, args), 1);
+    EXPECT_EQ(std::string(message), "no usable libjvm.so in /nonexistent-jdk/lib/server/libjvm.so "
+                                    "(JAVA_HOME): set JAVA_HOME to a JDK's directory or unset it");
+    EXPECT_EQ(check(nullptr, 0, 4, args), 1);
+
+    if (saved != nullptr) {
+        setenv("JAVA_HOME", savedHome.c_str(), 1);
+    } else {
+        unsetenv("JAVA_HOME");
+    }
+    dlclose(runtime);
+}
 
 // The doctor's verdict: its exit status, the last step's name and result.
 struct Verdict {

@@ -434,42 +434,6 @@ TEST(JvmSearch, NamesEveryPlaceItLookedWhenNoneLoads) {
                                         "JDK (Debian: openjdk-17-jre-headless)");
 }
 
-TEST(JvmSearch, CheckExportReportsTheLibraryItWouldUseOrWhatToDo) {
-    void *runtime = dlopen(JVM_RUNTIME_LIBRARY, RTLD_NOW | RTLD_LOCAL);
-    ASSERT_NE(runtime, nullptr) << dlerror();
-    auto check = (HuxCheckFn)dlsym(runtime, "HUX_Check");
-    ASSERT_NE(check, nullptr) << dlerror();
-    const char *saved = getenv("JAVA_HOME");
-    std::string savedHome = saved != nullptr ? saved : "";
-    std::string program = "/opt/app/bin/app";
-    std::string jar = PROBE_JAR;
-    std::string cp = "-cp";
-    std::string mainClass = "probe.Probe";
-    char *args[] = {program.data(), cp.data(), jar.data(), mainClass.data(), nullptr};
-
-    setenv("JAVA_HOME", javaHome.c_str(), 1);
-    char message[512];
-    EXPECT_EQ(check(message, sizeof message, 4, args), 0);
-    EXPECT_EQ(std::string(message), "libjvm.so: " + realLibjvm + " (JAVA_HOME)");
-    char small[12];
-    memset(small, 'x', sizeof small);
-    EXPECT_EQ(check(small, sizeof small, 4, args), 0);
-    EXPECT_EQ(std::string(small), "libjvm.so: ");
-
-    setenv("JAVA_HOME", "/nonexistent-jdk", 1);
-    EXPECT_EQ(check(message, sizeof message, 4, args), 1);
-    EXPECT_EQ(std::string(message), "no usable libjvm.so in /nonexistent-jdk/lib/server/libjvm.so "
-                                    "(JAVA_HOME): set JAVA_HOME to a JDK's directory or unset it");
-    EXPECT_EQ(check(nullptr, 0, 4, args), 1);
-
-    if (saved != nullptr) {
-        setenv("JAVA_HOME", savedHome.c_str(), 1);
-    } else {
-        unsetenv("JAVA_HOME");
-    }
-    dlclose(runtime);
-}
-
 TEST(JvmSearch, TheSystemsJavaCommandComesBeforeDefaultJavaAndTheVersionRangeSkipsOthers) {
     JdkRoot jdks;
     jdks.add("default-java", realLibjvm, "21.0.2");

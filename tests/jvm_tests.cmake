@@ -57,10 +57,11 @@ target_include_directories(jvm_runtime_test PRIVATE ${PROJECT_SOURCE_DIR}/runtim
 applauncher_gtest(jvm_archive_test LABELS runtime SOURCES jvm_archive_test.cpp
   LINK launch_harness NEEDS ${jvm_test_needs} DEFINES ${jvm_test_definitions})
 
-# applauncher-doctor and the launcher on the same JVM applications: each
-# refusal of the launch is the doctor's too, and a healthy one starts.
+# The library's HUX_Check in a process of its own, and applauncher-doctor
+# and the launcher on the same JVM applications: each refusal of the
+# launch is the doctor's too, and a healthy one starts.
 applauncher_gtest(jvm_doctor_test LABELS runtime SOURCES jvm_doctor_test.cpp
-  LINK launch_harness NEEDS ${jvm_test_needs} applauncher_doctor test_data_entry
+  LINK launch_harness applauncher_interface ${CMAKE_DL_LIBS} NEEDS ${jvm_test_needs} applauncher_doctor test_data_entry
   DEFINES ${jvm_test_definitions} DOCTOR_BINARY="$<TARGET_FILE:applauncher_doctor>"
           DATA_ENTRY_LIBRARY="$<TARGET_FILE:test_data_entry>")
 
