@@ -252,13 +252,14 @@ static bool applyManifest(Preparation *preparation, char *error, size_t size) {
 
 /* Frees what prepare filled. */
 static void releasePreparation(Preparation *preparation) {
+    static const Preparation empty = {0};
     jvmReleaseCommand(&preparation->command);
     jvmReleaseManifest(&preparation->manifest);
     for (int i = 0; i < preparation->manifestOptionCount; i++) {
         free(preparation->manifestOptions[i]);
     }
     free(preparation->manifestOptions);
-    memset(preparation, 0, sizeof *preparation);
+    *preparation = empty;
 }
 
 /* Everything a launch reads before the VM: the argument vector with
@@ -269,10 +270,11 @@ static void releasePreparation(Preparation *preparation) {
  * (then `error` is "Error: " followed by the problem and what to do). */
 static bool prepare(int32_t argCount, char **args, const char *environmentOptions,
                     Preparation *preparation, char *error, size_t size, bool *vmNotFound) {
+    static const Preparation empty = {0};
     char problem[JVM_PROBLEM_SIZE];
     char commandError[JVM_COMMAND_ERROR_SIZE];
     JvmVersionRange range;
-    memset(preparation, 0, sizeof *preparation);
+    *preparation = empty;
     if (!jvmParseCommand(argCount, args, environmentOptions, huxCallerVariable("CLASSPATH"),
                          &preparation->command, commandError)) {
         (void)snprintf(error, size, "%s", commandError);
@@ -393,8 +395,9 @@ static void readAll(int fd, char *text, size_t size) {
             break;
         }
         size_t take = (size_t)got < size - 1 - used ? (size_t)got : size - 1 - used;
-        memcpy(text + used, chunk, take);
-        used += take;
+        for (size_t i = 0; i < take; i++) {
+            text[used++] = chunk[i];
+        }
     }
     text[used] = '\0';
 }
@@ -472,7 +475,6 @@ static int checkInChild(const Preparation *preparation, char *output, size_t siz
 int32_t HUX_Check(char *message, int32_t size, int32_t argCount, char **args) {
     Preparation preparation;
     char error[JVM_PROBLEM_SIZE + 64];
-    char output[CHECK_OUTPUT_SIZE];
     char line[CHECK_OUTPUT_SIZE + 64];
     int status = 1;
     bool vmNotFound = false;
@@ -485,6 +487,7 @@ int32_t HUX_Check(char *message, int32_t size, int32_t argCount, char **args) {
                       line, sizeof line);
         }
     } else {
+        char output[CHECK_OUTPUT_SIZE];
         status = checkInChild(&preparation, output, sizeof output);
         if (status == 0) {
             (void)snprintf(line, sizeof line, "libjvm.so: %s (%s)", preparation.library.path,

@@ -1,6 +1,6 @@
 /* The agent jar for a Launcher-Agent-Class: a zip file of two stored
  * entries, the manifest and the agent class compiled into this library,
- * written into a memory file. */
+ * written straight into a memory file. */
 #ifndef _GNU_SOURCE
 #define _GNU_SOURCE
 #endif
@@ -12,17 +12,17 @@
 #include <stdlib.h>
 #include <string.h>
 #include <sys/mman.h>
+#include <sys/types.h>
 #include <unistd.h>
 
 #include "launcher_agent_class.h"
 
 enum { MAX_ENTRIES = 2 };
 
-/* A zip file being built in memory. */
+/* A zip file being written to a file descriptor. */
 typedef struct ZipBuffer {
-    uint8_t *bytes;
-    size_t length;
-    size_t capacity;
+    int fd;
+    size_t length;  /* the bytes written so far */
     bool failed;
     uint32_t offsets[MAX_ENTRIES];
     uint32_t crcs[MAX_ENTRIES];
@@ -31,23 +31,21 @@ typedef struct ZipBuffer {
     int entries;
 } ZipBuffer;
 
-/* Appends `length` bytes; marks the buffer failed when memory runs out. */
+/* Writes `length` bytes; marks the zip failed when writing fails. */
 static void put(ZipBuffer *zip, const void *data, size_t length) {
-    if (zip->failed) {
-        return;
-    }
-    if (zip->length + length > zip->capacity) {
-        size_t capacity = (zip->capacity + length) * 2;
-        uint8_t *grown = (uint8_t *)realloc(zip->bytes, capacity);
-        if (grown == NULL) {
-            zip->failed = true;
-            return;
+    const uint8_t *bytes = (const uint8_t *)data;
+    while (!zip->failed && length > 0) {
+        ssize_t done = write(zip->fd, bytes, length);
+        if (done < 0 && errno == EINTR) {
+            continue;
         }
-        zip->bytes = grown;
-        zip->capacity = capacity;
+        zip->failed = done <= 0;
+        if (done > 0) {
+            bytes += done;
+            length -= (size_t)done;
+            zip->length += (size_t)done;
+        }
     }
-    memcpy(zip->bytes + zip->length, data, length);
-    zip->length += length;
 }
 
 /* Appends a little-endian 16-bit or 32-bit number. */
@@ -113,22 +111,6 @@ static void putDirectory(ZipBuffer *zip) {
     put16(zip, 0);
 }
 
-/* Writes all `length` bytes to `fd`; false on failure. */
-static bool writeAll(int fd, const uint8_t *bytes, size_t length) {
-    while (length > 0) {
-        ssize_t done = write(fd, bytes, length);
-        if (done < 0 && errno == EINTR) {
-            continue;
-        }
-        if (done <= 0) {
-            return false;
-        }
-        bytes += done;
-        length -= (size_t)done;
-    }
-    return true;
-}
-
 bool jvmWriteAgentJar(const JarManifest *manifest, char *option, size_t size) {
     char *text = NULL;
     int length = asprintf(&text,
@@ -138,27 +120,24 @@ bool jvmWriteAgentJar(const JarManifest *manifest, char *option, size_t size) {
                           manifest->canRedefineClasses ? "true" : "false",
                           manifest->canRetransformClasses ? "true" : "false",
                           manifest->canSetNativeMethodPrefix ? "true" : "false");
-    ZipBuffer zip;
-    memset(&zip, 0, sizeof zip);
-    zip.failed = length < 0;
+    ZipBuffer zip = {.fd = length < 0 ? -1 : memfd_create("applauncher-agent.jar", MFD_CLOEXEC)};
+    zip.failed = zip.fd < 0;
+    int failure = zip.failed ? (length < 0 ? ENOMEM : errno) : 0;
     if (!zip.failed) {
         putEntry(&zip, "META-INF/MANIFEST.MF", (const uint8_t *)text, (size_t)length);
         putEntry(&zip, "applauncher/jvm/LauncherAgent.class", launcherAgentClass,
                  sizeof launcherAgentClass);
         putDirectory(&zip);
-        free(text);
+        failure = zip.failed ? errno : 0;
     }
-    int fd = zip.failed ? -1 : memfd_create("applauncher-agent.jar", MFD_CLOEXEC);
-    bool written = fd >= 0 && writeAll(fd, zip.bytes, zip.length);
-    free(zip.bytes);
-    if (!written) {
-        (void)snprintf(option, size, "cannot write its agent jar: %s",
-                       zip.failed ? "out of memory" : strerror(errno));
-        if (fd >= 0) {
-            close(fd);
+    free(text);
+    if (zip.failed) {
+        (void)snprintf(option, size, "cannot write its agent jar: %s", strerror(failure));
+        if (zip.fd >= 0) {
+            close(zip.fd);
         }
         return false;
     }
-    (void)snprintf(option, size, "-javaagent:/proc/self/fd/%d", fd);
+    (void)snprintf(option, size, "-javaagent:/proc/self/fd/%d", zip.fd);
     return true;
 }

@@ -62,11 +62,18 @@ static Recording recording;
 static bool formatInto(char *out, size_t size, const char *format, ...)
     __attribute__((format(printf, 3, 4)));
 static bool formatInto(char *out, size_t size, const char *format, ...) {
+    char *text = NULL;
     va_list args;
     va_start(args, format);
-    int length = vsnprintf(out, size, format, args);
+    int length = vasprintf(&text, format, args);
     va_end(args);
-    return length >= 0 && (size_t)length < size;
+    if (length < 0) {
+        out[0] = '\0';
+        return false;
+    }
+    (void)snprintf(out, size, "%s", text);
+    free(text);
+    return (size_t)length < size;
 }
 
 /* Continues the 64-bit FNV-1a hash `hash` over `length` bytes. */
@@ -79,6 +86,14 @@ static uint64_t hashBytes(uint64_t hash, const void *data, size_t length) {
 }
 
 static const uint64_t hashStart = 0xcbf29ce484222325ULL;
+
+/* Continues `hash` over the eight bytes of `value`, lowest first. */
+static uint64_t hashNumber(uint64_t hash, uint64_t value) {
+    for (int i = 0; i < 8; i++) {
+        hash = (hash ^ ((value >> (8 * i)) & 0xff)) * 0x100000001b3ULL;
+    }
+    return hash;
+}
 
 /* Continues `hash` over a string and its terminating zero. */
 static uint64_t hashText(uint64_t hash, const char *text) {
@@ -93,9 +108,11 @@ static bool hashFileState(uint64_t *hash, const char *path) {
     if (stat(path, &status) != 0) {
         return false;
     }
-    int64_t parts[5] = {(int64_t)status.st_dev, (int64_t)status.st_ino, (int64_t)status.st_size,
-                        (int64_t)status.st_mtim.tv_sec, (int64_t)status.st_mtim.tv_nsec};
-    *hash = hashBytes(*hash, parts, sizeof parts);
+    *hash = hashNumber(hashNumber(hashNumber(hashNumber(hashNumber(*hash, (uint64_t)status.st_dev),
+                                                        (uint64_t)status.st_ino),
+                                             (uint64_t)status.st_size),
+                                  (uint64_t)status.st_mtim.tv_sec),
+                       (uint64_t)status.st_mtim.tv_nsec);
     return true;
 }
 
@@ -114,8 +131,7 @@ static bool stampOf(const char *path, char stamp[HASH_TEXT]) {
         close(fd);
     }
     if (fine) {
-        int64_t size = (int64_t)status.st_size;
-        uint64_t hash = hashBytes(hashBytes(hashBytes(hashStart, &size, sizeof size), head,
+        uint64_t hash = hashBytes(hashBytes(hashNumber(hashStart, (uint64_t)status.st_size), head,
                                             sizeof head),
                                   tail, sizeof tail);
         (void)snprintf(stamp, HASH_TEXT, "%016" PRIx64, hash);
@@ -314,7 +330,7 @@ static bool leftOver(const char *directory, const char *name) {
  * `kept` (a file name) that are no newer: the ones it replaces. */
 static void removeReplaced(const char *directory, const char *kept) {
     DIR *dir = opendir(directory);
-    size_t slotLength = 2 * HASH_TEXT;
+    size_t slotLength = (size_t)2 * HASH_TEXT;
     struct stat keptStatus;
     bool known = dir != NULL && fstatat(dirfd(dir), kept, &keptStatus, 0) == 0;
     /* cppcheck-suppress readdirCalled */
@@ -489,7 +505,6 @@ static void addOption(JvmArchive *archive, const char *format, const char *value
  * JDK build, `slot` and `state`. Returns null, or why it cannot be. */
 static const char *nameRecording(const char *program, const JvmLibrary *library, uint64_t slot,
                                  uint64_t state) {
-    static char reason[PATH_MAX + 64];
     Recording *next = &recording;
     char *resolved = realpath(program, NULL);
     const char *name = strrchr(program, '/');
@@ -512,6 +527,7 @@ static const char *nameRecording(const char *program, const JvmLibrary *library,
         failed = errno;
     }
     if (failed != 0) {
+        static char reason[PATH_MAX + 64];
         (void)formatInto(reason, sizeof reason, "the cache [%s] cannot be written: %s",
                          next->directory, strerror(failed));
         return reason;
@@ -526,7 +542,9 @@ void jvmPrepareArchive(const char *program, const JvmLibrary *library, const Jvm
     uint64_t slot = 0;
     uint64_t state = 0;
     char found[PATH_MAX];
-    memset(archive, 0, sizeof *archive);
+    static const JvmArchive none = {0};
+    static const struct stat noFile = {0};
+    *archive = none;
     const char *reason = reasonForNone(library, command, manifest, &slot, &state);
     if (reason == NULL) {
         reason = nameRecording(program != NULL ? program : "java", library, slot, state);
@@ -551,7 +569,7 @@ void jvmPrepareArchive(const char *program, const JvmLibrary *library, const Jvm
     }
     int failed = exists ? (link(found, next->temporary) == 0 ? 0 : errno)
                         : reserveSpace(next->temporary, RESERVED_SPACE, next->byVm);
-    memset(&next->given, 0, sizeof next->given);
+    next->given = noFile;
     if (failed == 0) {
         (void)formatInto(next->previous, sizeof next->previous, "%s", exists ? found : "");
         failed = stat(next->temporary, &next->given) == 0 || errno == ENOENT ? 0 : errno;
@@ -579,8 +597,9 @@ void jvmPrepareArchive(const char *program, const JvmLibrary *library, const Jvm
 }
 
 void jvmReleaseArchive(JvmArchive *archive) {
+    static const JvmArchive none = {0};
     for (int i = 0; i < archive->optionCount; i++) {
         free(archive->options[i]);
     }
-    memset(archive, 0, sizeof *archive);
+    *archive = none;
 }

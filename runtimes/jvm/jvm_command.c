@@ -55,6 +55,7 @@ static const ValueOption valueOptions[] = {
     {"--enable-native-access", "--enable-native-access", "modules to be specified"},
 };
 
+static const JvmCommand emptyCommand = {0};
 static const char outOfMemory[] = "Error: out of memory reading the command line";
 static const char vmNotCreated[] = "Error: Could not create the Java Virtual Machine.\n"
                                    "Error: A fatal exception has occurred. Program will exit.";
@@ -515,7 +516,7 @@ static bool takeMainClass(const Vector *vector, int32_t argCount, char **args,
 bool jvmParseCommand(int32_t argCount, char **args, const char *environmentOptions,
                      const char *classPathVariable, JvmCommand *command,
                      char error[JVM_COMMAND_ERROR_SIZE]) {
-    memset(command, 0, sizeof *command);
+    *command = emptyCommand;
     Words environment = {NULL, 0, 0};
     Reading reading = {{NULL, 0, 0}, NULL, 0};
     Vector vector = {NULL, 0, 0};
@@ -540,5 +541,5 @@ void jvmReleaseCommand(JvmCommand *command) {
         free(command->vmOptions[i]);
     }
     free(command->vmOptions);
-    memset(command, 0, sizeof *command);
+    *command = emptyCommand;
 }

@@ -380,7 +380,8 @@ static bool loadLibraryFrom(const char *root, const char *javaHome, const char *
     char places[JVM_PROBLEM_SIZE] = "";
     char wanted[64];
     long feature = 0;
-    memset(library, 0, sizeof *library);
+    static const JvmLibrary none = {"", "", 0, NULL, NULL, NULL};
+    *library = none;
     problem[0] = '\0';
     describeRange(range, wanted, sizeof wanted);
     if (javaHome != NULL && javaHome[0] != '\0') {

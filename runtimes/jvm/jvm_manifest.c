@@ -60,7 +60,9 @@ static int readBits(BitReader *reader, int need) {
  * Returns false for an over-subscribed code. */
 static bool buildHuffman(Huffman *code, const uint8_t *lengths, int count) {
     uint16_t offsets[MAX_BITS + 2];
-    memset(code->counts, 0, sizeof code->counts);
+    for (int length = 0; length <= MAX_BITS; length++) {
+        code->counts[length] = 0;
+    }
     for (int symbol = 0; symbol < count; symbol++) {
         code->counts[lengths[symbol]]++;
     }
@@ -177,9 +179,9 @@ static bool inflateStored(BitReader *reader, Output *out) {
         length > out->length - out->used) {
         return false;
     }
-    memcpy(out->bytes + out->used, reader->in + reader->position, length);
-    reader->position += length;
-    out->used += length;
+    for (size_t i = 0; i < length; i++) {
+        out->bytes[out->used++] = reader->in[reader->position++];
+    }
     return true;
 }
 
@@ -207,7 +209,9 @@ static bool readDynamicCodes(BitReader *reader, Huffman *literals, Huffman *dist
     if (literalCount > 286 || distanceCount > 30 || !buildHuffman(&lengthCode, lengths, 19)) {
         return false;
     }
-    memset(lengths, 0, sizeof lengths);
+    for (size_t i = 0; i < sizeof lengths; i++) {
+        lengths[i] = 0;
+    }
     for (int i = 0; i < literalCount + distanceCount;) {
         int symbol = decodeSymbol(reader, &lengthCode);
         if (symbol < 0) {
@@ -245,11 +249,13 @@ bool jvmInflate(const uint8_t *in, size_t inLength, uint8_t *out, size_t outLeng
             fine = inflateStored(&reader, &output);
         } else if (type == 1) {
             uint8_t lengths[288 + 30];
-            memset(lengths, 8, 144);
-            memset(lengths + 144, 9, 112);
-            memset(lengths + 256, 7, 24);
-            memset(lengths + 280, 8, 8);
-            memset(lengths + 288, 5, 30);
+            for (int symbol = 0; symbol < 288 + 30; symbol++) {
+                lengths[symbol] = (uint8_t)(symbol < 144   ? 8
+                                            : symbol < 256 ? 9
+                                            : symbol < 280 ? 7
+                                            : symbol < 288 ? 8
+                                                           : 5);
+            }
             fine = buildHuffman(&literals, lengths, 288) &&
                    buildHuffman(&distances, lengths + 288, 30) &&
                    inflateCodes(&reader, &output, &literals, &distances);
@@ -305,10 +311,13 @@ static uint8_t *readAt(int fd, off_t offset, size_t length) {
  * zip has no manifest, else JAR_UNKNOWN. */
 static JarStatus findManifestEntry(int fd, off_t size, uint32_t *localOffset, int *method,
                                    uint32_t *packedSize, uint32_t *plainSize) {
-    size_t tail = (size_t)(size < END_RECORD_SIZE + LARGEST_COMMENT ? size
-                                                                    : END_RECORD_SIZE + LARGEST_COMMENT);
     *method = -1;
-    uint8_t *end = tail >= END_RECORD_SIZE ? readAt(fd, size - (off_t)tail, tail) : NULL;
+    if (size < END_RECORD_SIZE) {
+        return JAR_UNKNOWN;
+    }
+    size_t tail = size < END_RECORD_SIZE + LARGEST_COMMENT ? (size_t)size
+                                                           : (size_t)(END_RECORD_SIZE + LARGEST_COMMENT);
+    uint8_t *end = readAt(fd, size - (off_t)tail, tail);
     const uint8_t *record = NULL;
     for (size_t at = tail - END_RECORD_SIZE + 1; end != NULL && record == NULL && at-- > 0;) {
         if (read32(end + at) == 0x06054b50U && at + END_RECORD_SIZE + read16(end + at + 20) == tail) {
@@ -371,7 +380,7 @@ static JarStatus readManifestText(int fd, off_t size, uint32_t localOffset, int 
         return JAR_UNKNOWN;
     }
     uint8_t *packed = readAt(fd, dataOffset, packedSize);
-    uint8_t *plain = method == 0 ? packed : (uint8_t *)malloc((size_t)plainSize + 1);
+    uint8_t *plain = method == 0 ? packed : (uint8_t *)calloc((size_t)plainSize + 1, 1);
     bool fine = packed != NULL && plain != NULL &&
                 (method == 0 || jvmInflate(packed, packedSize, plain, plainSize));
     if (plain != packed) {
@@ -445,8 +454,9 @@ static bool parseMainSection(const char *text, JarManifest *manifest) {
         const char *next = at + span;
         next += next[0] == '\r' && next[1] == '\n' ? 2 : next[0] != '\0' ? 1 : 0;
         if (span > 0 && at[0] == ' ') {
-            memcpy(line + length, at + 1, span - 1);
-            length += span - 1;
+            for (size_t i = 1; i < span; i++) {
+                line[length++] = at[i];
+            }
         } else {
             if (length > 0) {
                 takeAttribute(line, length, manifest);
@@ -455,8 +465,9 @@ static bool parseMainSection(const char *text, JarManifest *manifest) {
                 length = 0;
                 break;
             }
-            memcpy(line, at, span);
-            length = span;
+            for (length = 0; length < span; length++) {
+                line[length] = at[length];
+            }
         }
         at = next;
     }
@@ -468,7 +479,8 @@ static bool parseMainSection(const char *text, JarManifest *manifest) {
 }
 
 JarStatus jvmReadManifest(const char *path, JarManifest *manifest) {
-    memset(manifest, 0, sizeof *manifest);
+    static const JarManifest none = {0};
+    *manifest = none;
     int fd = open(path, O_RDONLY | O_CLOEXEC);
     struct stat status;
     if (fd < 0 || fstat(fd, &status) != 0 || !S_ISREG(status.st_mode)) {
@@ -506,5 +518,6 @@ void jvmReleaseManifest(JarManifest *manifest) {
     free(manifest->enableNativeAccess);
     free(manifest->launcherAgentClass);
     free(manifest->classPath);
-    memset(manifest, 0, sizeof *manifest);
+    static const JarManifest none = {0};
+    *manifest = none;
 }
