@@ -6,6 +6,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <fstream>
 #include <functional>
@@ -334,6 +335,45 @@ TEST(JvmArchive, TheArchivesOfAJdkThatIsGoneAreRemovedByTheNextRecording) {
         << recording.stderrText;
     EXPECT_FALSE(fs::exists(goneArchive));
     EXPECT_EQ(app.files().size(), 1U);
+}
+
+TEST(JvmArchive, TheCacheKeepsTheNewestArchivesAndForgetsApplicationsThatAreGone) {
+    if (launcherIsWrapped()) {
+        GTEST_SKIP() << vmUnderValgrind;
+    }
+    CachedTree app;
+    expectPlainRun(app.run(), "first run");
+    ASSERT_EQ(app.files().size(), 1U);
+    std::string first = app.files()[0];
+    std::string directory = fs::path(first).parent_path().string();
+    EXPECT_EQ(readFile(directory + "/program"), app.tree.appDir + "/bin/applauncher\n");
+    auto old = fs::last_write_time(first) - std::chrono::hours(2);
+    for (int i = 0; i < 9; i++) {
+        std::string stale = directory + "/stale-" + std::to_string(i) + ".jsa";
+        std::ofstream(stale) << "an archive of other options\n";
+        fs::last_write_time(stale, old + std::chrono::minutes(i));
+    }
+    std::string goneApp = app.cache + "/applauncher/jvm/gone-0123456789abcdef";
+    fs::create_directories(goneApp);
+    std::ofstream(goneApp + "/program") << app.tree.root << "/uninstalled/bin/app\n";
+    std::ofstream(goneApp + "/archive.jsa") << "an archive of an application that is gone\n";
+
+    LaunchResult other = runLauncher(app.tree, {"prop", "x"}, [&] {
+        Environment e = app.environment();
+        e["JDK_JAVA_OPTIONS"] = "-Dx=other";
+        return e;
+    }());
+    EXPECT_EQ(other.exitCode, 0) << other.stderrText;
+    Strings kept = app.files();
+    EXPECT_EQ(kept.size(), 8U);
+    EXPECT_TRUE(std::find(kept.begin(), kept.end(), first) != kept.end());
+    EXPECT_FALSE(fs::exists(directory + "/stale-0.jsa"));
+    EXPECT_FALSE(fs::exists(directory + "/stale-1.jsa"));
+    EXPECT_FALSE(fs::exists(directory + "/stale-2.jsa"));
+    EXPECT_TRUE(fs::exists(directory + "/stale-3.jsa"));
+    EXPECT_FALSE(fs::exists(goneApp)) << other.stderrText;
+    EXPECT_TRUE(anyContains(archiveLines(other), "keeps its 8 newest"));
+    EXPECT_TRUE(anyContains(archiveLines(other), "uninstalled/bin/app is gone"));
 }
 
 TEST(JvmArchive, FromJava19TheVmKeepsTheArchiveThatTheLibraryNames) {

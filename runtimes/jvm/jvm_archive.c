@@ -5,8 +5,10 @@
  *                                  path S, class path files' state C; T
  *                                  its size and first and last bytes
  *   <app>-<P>/tmp-<pid>-<n>.jsa    one being recorded by process pid
+ *   <app>-<P>/program              the application's program, for the cleanup
  * A file whose T does not match its contents is damaged and removed; only
- * whole archives are renamed to their final name. */
+ * whole archives are renamed to their final name. An application keeps
+ * at most MOST_ARCHIVES archives, the newest. */
 #ifndef _GNU_SOURCE
 #define _GNU_SOURCE
 #endif
@@ -36,6 +38,7 @@ enum {
     HASH_TEXT = 17,
     RESERVED_SPACE = 32 << 20,
     LEFTOVER_SECONDS = 24 * 60 * 60,
+    MOST_ARCHIVES = 8,
 };
 
 static const char silenceArchiveMessages[] = "-Xlog:cds*=off";
@@ -50,6 +53,7 @@ typedef struct Recording {
     char prefix[4 * HASH_TEXT];  /* "<J>-<S>-<C>-" */
     char jdk[HASH_TEXT];
     char libjvm[PATH_MAX];
+    char program[PATH_MAX];      /* the application's program, resolved */
     char previous[PATH_MAX];     /* the archive the VM was given, or "" */
     struct stat given;           /* the temporary file as the VM got it: an
                                     unchanged one was not written */
@@ -353,6 +357,104 @@ static void removeReplaced(const char *directory, const char *kept) {
     }
 }
 
+/* Removes the oldest archives of `directory` but `kept` (a file name)
+ * while it holds more than MOST_ARCHIVES. */
+static void removeOldest(const char *directory, const char *kept) {
+    for (;;) {
+        DIR *dir = opendir(directory);
+        int count = 0;
+        char oldest[NAME_MAX + 1] = "";
+        struct timespec oldestTime = {0, 0};
+        /* cppcheck-suppress readdirCalled */
+        for (struct dirent *entry; dir != NULL && (entry = readdir(dir)) != NULL;) {
+            const char *name = entry->d_name;
+            size_t length = strlen(name);
+            struct stat status;
+            if (length < 4 || strcmp(name + length - 4, ".jsa") != 0 ||
+                strncmp(name, "tmp-", 4) == 0 || fstatat(dirfd(dir), name, &status, 0) != 0) {
+                continue;
+            }
+            count++;
+            bool older = oldest[0] == '\0' || status.st_mtim.tv_sec < oldestTime.tv_sec ||
+                         (status.st_mtim.tv_sec == oldestTime.tv_sec &&
+                          status.st_mtim.tv_nsec < oldestTime.tv_nsec);
+            if (strcmp(name, kept) != 0 && older) {
+                (void)formatInto(oldest, sizeof oldest, "%s", name);
+                oldestTime = status.st_mtim;
+            }
+        }
+        bool removing = dir != NULL && count > MOST_ARCHIVES && oldest[0] != '\0' &&
+                        unlinkat(dirfd(dir), oldest, 0) == 0;
+        if (dir != NULL) {
+            closedir(dir);
+        }
+        if (!removing) {
+            return;
+        }
+        huxTrace("jvm: class data archive [%s/%s] removed: the application keeps its %d newest",
+                 directory, oldest, MOST_ARCHIVES);
+    }
+}
+
+/* Removes every file of directory `path`, then the directory. */
+static void removeDirectory(const char *path) {
+    DIR *dir = opendir(path);
+    /* cppcheck-suppress readdirCalled */
+    for (struct dirent *entry; dir != NULL && (entry = readdir(dir)) != NULL;) {
+        if (strcmp(entry->d_name, ".") != 0 && strcmp(entry->d_name, "..") != 0) {
+            (void)unlinkat(dirfd(dir), entry->d_name, 0);
+        }
+    }
+    if (dir != NULL) {
+        closedir(dir);
+    }
+    (void)rmdir(path);
+}
+
+/* Removes the directories under `root` of applications whose program (as
+ * their "program" file names it) is gone. */
+static void removeGoneApplications(const char *root) {
+    DIR *dir = opendir(root);
+    /* cppcheck-suppress readdirCalled */
+    for (struct dirent *entry; dir != NULL && (entry = readdir(dir)) != NULL;) {
+        char path[PATH_MAX];
+        char marker[PATH_MAX];
+        char program[PATH_MAX + 2] = "";
+        if (entry->d_name[0] == '.' || strncmp(entry->d_name, "jdk-", 4) == 0 ||
+            !formatInto(path, sizeof path, "%s/%s", root, entry->d_name) ||
+            strcmp(path, recording.directory) == 0 ||
+            !formatInto(marker, sizeof marker, "%s/program", path)) {
+            continue;
+        }
+        FILE *file = fopen(marker, "re");
+        bool read = file != NULL && fgets(program, sizeof program, file) != NULL;
+        if (file != NULL) {
+            (void)fclose(file);
+        }
+        program[strcspn(program, "\n")] = '\0';
+        if (read && program[0] == '/' && access(program, F_OK) != 0 && errno == ENOENT) {
+            removeDirectory(path);
+            huxTrace("jvm: class data archives [%s] removed: %s is gone", path, program);
+        }
+    }
+    if (dir != NULL) {
+        closedir(dir);
+    }
+}
+
+/* Writes the application's "program" file in `directory` naming
+ * `program`, unless it is there. */
+static void markProgram(const char *directory, const char *program) {
+    char marker[PATH_MAX];
+    if (program[0] == '/' && formatInto(marker, sizeof marker, "%s/program", directory)) {
+        FILE *file = fopen(marker, "wxe");
+        if (file != NULL) {
+            (void)fprintf(file, "%s\n", program);
+            (void)fclose(file);
+        }
+    }
+}
+
 /* The 16 hex digits of the JDK build of the libjvm.so at `libjvm` into
  * `id`; false when it is gone. */
 static bool jdkId(const char *libjvm, char id[HASH_TEXT]) {
@@ -461,7 +563,10 @@ static void finishRecording(void) {
     }
     huxTrace("jvm: class data archive [%s] written", final);
     removeReplaced(done->directory, strrchr(final, '/') + 1);
+    removeOldest(done->directory, strrchr(final, '/') + 1);
+    markProgram(done->directory, done->program);
     removeGoneJdks(done->root, done->jdk, done->libjvm);
+    removeGoneApplications(done->root);
 }
 
 /* Makes sure of `count` bytes of free space for the recording at `path`:
@@ -501,16 +606,20 @@ static void addOption(JvmArchive *archive, const char *format, const char *value
 }
 
 /* Fills `recording`'s names for the launch: the application's directory
- * under the cache (made when missing) from `program`, the prefix from the
- * JDK build, `slot` and `state`. Returns null, or why it cannot be. */
+ * under the cache (made when missing) from the process's executable (the
+ * application's program; `program` when /proc does not say), the prefix
+ * from the JDK build, `slot` and `state`. Returns null, or why it cannot
+ * be. */
 static const char *nameRecording(const char *program, const JvmLibrary *library, uint64_t slot,
                                  uint64_t state) {
     Recording *next = &recording;
-    char *resolved = realpath(program, NULL);
-    const char *name = strrchr(program, '/');
-    name = name != NULL ? name + 1 : program;
-    uint64_t where = hashText(hashStart, resolved != NULL ? resolved : program);
+    char *resolved = realpath("/proc/self/exe", NULL);
+    (void)formatInto(next->program, sizeof next->program, "%s",
+                     resolved != NULL ? resolved : program);
     free(resolved);
+    const char *name = strrchr(next->program, '/');
+    name = name != NULL ? name + 1 : next->program;
+    uint64_t where = hashText(hashStart, next->program);
     if (!cacheRoot(next->root)) {
         return "neither XDG_CACHE_HOME nor HOME names a directory";
     }

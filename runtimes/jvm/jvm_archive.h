@@ -22,9 +22,11 @@ typedef struct JvmArchive {
     int optionCount;
 } JvmArchive;
 
-/* Chooses the archive of the launch of `program` (the argument vector's
- * args[0]) that `command` describes on `library` (`manifest`: the -jar
- * file's, or null): maps the archive recorded before, or records one at
+/* Chooses the archive of the launch that `command` describes on `library`
+ * (`manifest`: the -jar file's, or null) for the application whose
+ * program is this process's executable (`program`, the argument vector's
+ * args[0], when /proc does not say): maps the archive recorded before, or
+ * records one at
  * this run's end (written under a temporary name and renamed when whole,
  * by a handler this registers with atexit), with the VM's messages about
  * archives silenced; or none, in secure mode, with HUX_JAVA_CDS=off, when
