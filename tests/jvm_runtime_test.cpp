@@ -18,6 +18,7 @@
 #include <gtest/gtest.h>
 
 #include "jvm_locate.c"
+#include "jvm_manifest.c"
 #include "jvm_tree.h"
 
 namespace {
@@ -607,6 +608,67 @@ TEST(JvmRuntime, ManifestAttributesAndStackSizesGiveWhatTheJavaCommandGives) {
                 << launched.stderrText;
         }
     }
+}
+
+TEST(JvmManifest, ReadsTheMainSectionOfRealJarsAndSurvivesDamagedOnes) {
+    JdkRoot scratch;
+    const std::string text = scratch.root + "/text.jar";
+    std::ofstream(text) << "not a zip file at all\n";
+    std::string whole = readFile(AGENT_APP_JAR);
+    const std::string cut = scratch.root + "/cut.jar";
+    std::ofstream(cut, std::ios::binary) << whole.substr(0, whole.size() / 2);
+    const struct {
+        std::string what;
+        std::string path;
+        JarStatus status;
+        const char *mainClass;
+        const char *addOpens;
+        const char *agent;
+    } cases[] = {
+        {"a jar with module and agent attributes, a continued line", AGENT_APP_JAR, JAR_READ,
+         "agentjar.Main", "java.base/java.util java.base/java.lang", "agentjar.Agent"},
+        {"a jar without Main-Class", PROBE_JAR, JAR_READ, nullptr, nullptr, nullptr},
+        {"a jar whose Class-Path names another", APP_JAR, JAR_READ, "jarapp.Main", nullptr,
+         nullptr},
+        {"no file", scratch.root + "/missing.jar", JAR_UNREADABLE, nullptr, nullptr, nullptr},
+        {"a directory", scratch.root, JAR_UNREADABLE, nullptr, nullptr, nullptr},
+        {"a text file", text, JAR_UNKNOWN, nullptr, nullptr, nullptr},
+        {"a jar cut in half", cut, JAR_UNKNOWN, nullptr, nullptr, nullptr},
+    };
+    auto same = [](const char *seen, const char *wanted) {
+        return seen == nullptr || wanted == nullptr ? seen == wanted
+                                                    : std::string(seen) == wanted;
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.what);
+        JarManifest manifest;
+        EXPECT_EQ(jvmReadManifest(c.path.c_str(), &manifest), c.status);
+        EXPECT_TRUE(same(manifest.mainClass, c.mainClass)) << manifest.mainClass;
+        EXPECT_TRUE(same(manifest.addOpens, c.addOpens)) << manifest.addOpens;
+        EXPECT_TRUE(same(manifest.launcherAgentClass, c.agent));
+        if (c.path == AGENT_APP_JAR) {
+            EXPECT_STREQ(manifest.addExports, "java.base/sun.nio.ch");
+            EXPECT_TRUE(manifest.canRedefineClasses);
+            EXPECT_FALSE(manifest.canRetransformClasses);
+        }
+        if (c.path == APP_JAR) {
+            EXPECT_STREQ(manifest.classPath, "lib/dep.jar");
+        }
+        jvmReleaseManifest(&manifest);
+    }
+    // Every byte of the jar changed in turn: the reader answers, whatever
+    // it answers, without reading or writing out of bounds.
+    const std::string damaged = scratch.root + "/damaged.jar";
+    int read = 0;
+    for (size_t at = 0; at < whole.size(); at++) {
+        std::string bytes = whole;
+        bytes[at] = (char)(bytes[at] ^ 0x5a);
+        std::ofstream(damaged, std::ios::binary | std::ios::trunc) << bytes;
+        JarManifest manifest;
+        read += jvmReadManifest(damaged.c_str(), &manifest) == JAR_READ;
+        jvmReleaseManifest(&manifest);
+    }
+    EXPECT_GT(read, 0);
 }
 
 }  // namespace

@@ -24,6 +24,7 @@ enum {
 };
 
 static const char manifestName[] = "META-INF/MANIFEST.MF";
+static const JarManifest noManifest = {NULL, NULL, NULL, NULL, NULL, NULL, false, false, false};
 
 /* The input of the inflater, read bit by bit from the lowest. */
 typedef struct BitReader {
@@ -402,7 +403,8 @@ static bool isName(const char *name, size_t length, const char *wanted) {
 }
 
 /* Stores the value of the main-section attribute line `line` (`length`
- * bytes, continuations already joined) in its field of *manifest. */
+ * bytes, continuations already joined, zero-terminated) in its field of
+ * *manifest. */
 static void takeAttribute(const char *line, size_t length, JarManifest *manifest) {
     static const struct {
         const char *name;
@@ -415,11 +417,11 @@ static void takeAttribute(const char *line, size_t length, JarManifest *manifest
         {"Launcher-Agent-Class", offsetof(JarManifest, launcherAgentClass)},
         {"Class-Path", offsetof(JarManifest, classPath)},
     };
-    const char *colon = memchr(line, ':', length);
-    if (colon == NULL || colon[1] != ' ') {
+    const char *colon = (const char *)memchr(line, ':', length);
+    size_t nameLength = colon != NULL ? (size_t)(colon - line) : length;
+    if (nameLength + 2 > length || colon[1] != ' ') {
         return;
     }
-    size_t nameLength = (size_t)(colon - line);
     const char *value = colon + 2;
     size_t valueLength = length - nameLength - 2;
     for (size_t i = 0; i < sizeof texts / sizeof texts[0]; i++) {
@@ -444,7 +446,7 @@ static void takeAttribute(const char *line, size_t length, JarManifest *manifest
  * out. */
 static bool parseMainSection(const char *text, JarManifest *manifest) {
     size_t capacity = strlen(text) + 1;
-    char *line = (char *)malloc(capacity);
+    char *line = (char *)calloc(capacity, 1);
     size_t length = 0;
     if (line == NULL) {
         return false;
@@ -459,6 +461,7 @@ static bool parseMainSection(const char *text, JarManifest *manifest) {
             }
         } else {
             if (length > 0) {
+                line[length] = '\0';
                 takeAttribute(line, length, manifest);
             }
             if (span == 0) {
@@ -472,6 +475,7 @@ static bool parseMainSection(const char *text, JarManifest *manifest) {
         at = next;
     }
     if (length > 0) {
+        line[length] = '\0';
         takeAttribute(line, length, manifest);
     }
     free(line);
@@ -479,8 +483,7 @@ static bool parseMainSection(const char *text, JarManifest *manifest) {
 }
 
 JarStatus jvmReadManifest(const char *path, JarManifest *manifest) {
-    static const JarManifest none = {0};
-    *manifest = none;
+    *manifest = noManifest;
     int fd = open(path, O_RDONLY | O_CLOEXEC);
     struct stat status;
     if (fd < 0 || fstat(fd, &status) != 0 || !S_ISREG(status.st_mode)) {
@@ -518,6 +521,5 @@ void jvmReleaseManifest(JarManifest *manifest) {
     free(manifest->enableNativeAccess);
     free(manifest->launcherAgentClass);
     free(manifest->classPath);
-    static const JarManifest none = {0};
-    *manifest = none;
+    *manifest = noManifest;
 }
