@@ -234,8 +234,8 @@ static bool applyManifest(Preparation *preparation, char *error, size_t size) {
                            "attribute. Only ALL-UNNAMED is allowed", nativeAccess);
             return false;
         }
-        (void)addManifestOption(preparation, "--enable-native-access=%.*s", nativeAccess,
-                                strlen(nativeAccess));
+        fine = addManifestOption(preparation, "--enable-native-access=%.*s", nativeAccess,
+                                 strlen(nativeAccess));
     }
     if (manifest->launcherAgentClass != NULL) {
         char option[128];
@@ -244,10 +244,13 @@ static bool applyManifest(Preparation *preparation, char *error, size_t size) {
                            manifest->launcherAgentClass, option);
             return false;
         }
-        (void)addManifestOption(preparation, "%.*s", option, strlen(option));
+        fine = fine && addManifestOption(preparation, "%.*s", option, strlen(option));
         preparation->command.launcherAgentClass = manifest->launcherAgentClass;
     }
-    return true;
+    if (!fine) {
+        (void)snprintf(error, size, "Error: out of memory reading the jar's manifest");
+    }
+    return fine;
 }
 
 /* Frees what prepare filled. */
