@@ -27,14 +27,18 @@ struct AuxHandle {
 };
 
 // Says why the configuration was refused, in one line naming the file and
-// the line where there are any, whatever the debug setting.
+// the line where there are any, whatever the debug setting. For a caller
+// who is not root in secure mode, who may be anyone and may not be able
+// to read the configuration, the reason is given without anything it
+// quotes from the configuration (ConfigError.plainReason).
 static void complainAbout(const ConfigError *error) {
+    const char *reason = quietCallerIsUntrusted() ? error->plainReason : error->reason;
     if (error->file[0] != '\0' && error->line > 0) {
-        writeLine(complaintPrefix, "%s:%d: %s", error->file, error->line, error->reason);
+        writeLine(complaintPrefix, "%s:%d: %s", error->file, error->line, reason);
     } else if (error->file[0] != '\0') {
-        writeLine(complaintPrefix, "%s: %s", error->file, error->reason);
+        writeLine(complaintPrefix, "%s: %s", error->file, reason);
     } else {
-        writeLine(complaintPrefix, "%s", error->reason);
+        writeLine(complaintPrefix, "%s", reason);
     }
 }
 

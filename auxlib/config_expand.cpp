@@ -24,10 +24,11 @@ static bool isNameChar(char c) {
     return isNameStart(c) || (c >= '0' && c <= '9');
 }
 
-// Appends bytes to the result unless it would pass the limit.
+// Appends bytes to the result unless it would pass the limit, which is
+// refused with the limit's own reason.
 static bool emit(Expander *e, const char *bytes, size_t length) {
     if (e->out->length > e->how->limit || length > e->how->limit - e->out->length) {
-        return refuseWith(e->reason, "value expands past the 2 GiB launch data limit");
+        return refuseWith(e->reason, "%s", e->how->limitReason);
     }
     if (!appendText(e->out, bytes, length)) {
         return refuseWith(e->reason, "out of memory");
@@ -114,6 +115,7 @@ static bool expandBraces(Expander *e, bool emitting, int nesting) {
         return refuseWith(e->reason, "unterminated \"${\"");
     }
     if (e->length - end < 2 || memcmp(e->text + end, ":-", 2) != 0) {
+        *e->how->plainReason = "a \"${\" form is not ${NAME} or ${NAME:-WORD}";
         return refuseWith(e->reason, "\"${%.*s%c\" is not ${NAME} or ${NAME:-WORD}",
                           (int)(end - name > 64 ? 64 : end - name), e->text + name,
                           e->text[end]);
@@ -159,6 +161,7 @@ static bool expandDollar(Expander *e, bool emitting, int nesting) {
     const char *word = e->text + next;
     size_t length = end - next;
     if (!nameIs(word, length, "APPDIR") && !nameIs(word, length, "CONFIGDIR")) {
+        *e->how->plainReason = "unknown $NAME (a variable is written ${NAME})";
         return refuseWith(e->reason, "unknown \"$%.*s\" (a variable is written ${%.*s})",
                           (int)(length > 64 ? 64 : length), word,
                           (int)(length > 64 ? 64 : length), word);

@@ -23,12 +23,7 @@ void writeLine(const char *prefix, const char *format, ...) {
         length += (size_t)body < sizeof line - prefixLength - 2 ? (size_t)body
                                                                 : sizeof line - prefixLength - 2;
     }
-    for (size_t i = prefixLength; i < length; i++) {
-        unsigned char c = (unsigned char)line[i];
-        if ((c < 0x20 && c != '\t') || c == 0x7f) {
-            line[i] = '?';
-        }
-    }
+    quietEscapeControls(line + prefixLength, length - prefixLength);
     line[length] = '\n';
     quietWrite(STDERR_FILENO, line, length + 1);
 }

@@ -97,6 +97,7 @@ KivlLauncherData *launchBlockFromConfig(const ConfigSource *source, const char *
         free(buffer);
         (void)snprintf(error->reason, sizeof error->reason, "%s",
                        size > 0 ? "out of memory" : "launch data larger than 2 GiB");
+        memcpy(error->plainReason, error->reason, sizeof error->reason);
     } else {
         *outSize = size;
     }

@@ -15,6 +15,11 @@ enum { maxIncludeDepth = 16, maxFilesRead = 1024 };
 // Bytes the block may hold: what a 32-bit size can say.
 static const uint64_t launchDataLimit = INT32_MAX;
 
+static const char blockLimitReason[] = "value expands past the 2 GiB launch data limit";
+static const char configLimitReason[] =
+    "value expands past the 6 MiB limit of the configuration's launch data";
+static const char valueLimitReason[] = "value longer than 131072 bytes";
+
 // A configuration file being read, and the chain of files that include it.
 struct ConfigFile {
     const char *path;
@@ -37,7 +42,8 @@ struct Parser {
     int32_t envValueCapacity;  // entries config->envValues has room for
     ConfigError *error;
     bool errorRecorded;
-    uint64_t budget;  // bytes of launch data left
+    uint64_t budget;        // bytes of launch data left within 2 GiB
+    uint64_t configBudget;  // bytes left within maxConfigDataBytes
     int filesRead;
     char *runtimeFile;
     int32_t runtimeLine;
@@ -45,6 +51,7 @@ struct Parser {
     TextBuffer word;
     TextBuffer path;
     char reason[configReasonSize];
+    const char *plainReason;  // p->reason without its quoted text; null: it quotes nothing
 };
 
 // Writes the reason for refusing the line being applied into p->reason and
@@ -54,14 +61,30 @@ __attribute__((format(printf, 2, 3))) static bool fail(Parser *p, const char *fo
     va_start(args, format);
     (void)vsnprintf(p->reason, sizeof p->reason, format, args);
     va_end(args);
+    p->plainReason = nullptr;
     return false;
 }
 
-// Records p->reason as the error, found in `file` at `line`.
+// As fail, for a reason that quotes the configuration: `plain` (a
+// constant) says the same without the quoted text.
+__attribute__((format(printf, 3, 4))) static bool failQuoting(Parser *p, const char *plain,
+                                                              const char *format, ...) {
+    va_list args;
+    va_start(args, format);
+    (void)vsnprintf(p->reason, sizeof p->reason, format, args);
+    va_end(args);
+    p->plainReason = plain;
+    return false;
+}
+
+// Records p->reason (and its plain form) as the error, found in `file` at
+// `line`.
 static void recordError(Parser *p, const char *file, int32_t line) {
     (void)snprintf(p->error->file, sizeof p->error->file, "%s", file);
     p->error->line = line;
     memcpy(p->error->reason, p->reason, sizeof p->reason);
+    (void)snprintf(p->error->plainReason, sizeof p->error->plainReason, "%s",
+                   p->plainReason != nullptr ? p->plainReason : p->reason);
     p->errorRecorded = true;
 }
 
@@ -111,20 +134,37 @@ static bool makeRoom(char ***items, int32_t count, int32_t *capacity) {
     return true;
 }
 
-// Takes `bytes` of the launch data's allowance.
+// Takes `bytes` of the launch data's allowances: the whole block's 2 GiB
+// and the configuration's maxConfigDataBytes.
 static bool charge(Parser *p, uint64_t bytes) {
     if (bytes > p->budget) {
         return fail(p, "launch data larger than 2 GiB");
     }
+    if (bytes > p->configBudget) {
+        return fail(p, "the configuration's launch data larger than 6 MiB");
+    }
     p->budget -= bytes;
+    p->configBudget -= bytes;
     return true;
 }
 
-// Expands value[0..length) of a line of `file` into p->value.
+// Expands value[0..length) of a line of `file` into p->value, which may
+// hold at most `valueLimit` bytes and what is left of the launch data's
+// allowances, so that a runaway expansion stops at the first limit it
+// passes, with that limit's reason.
 static bool expand(Parser *p, const ConfigFile *file, const char *value, size_t length,
-                   bool forPattern) {
-    Expansion how = {p->source, p->appDir, file->dir, forPattern,
-                     p->budget < SIZE_MAX ? (size_t)p->budget : SIZE_MAX};
+                   bool forPattern, size_t valueLimit) {
+    Expansion how = {p->source, p->appDir, file->dir, forPattern, valueLimit, valueLimitReason,
+                     &p->plainReason};
+    if (p->configBudget < how.limit) {
+        how.limit = (size_t)p->configBudget;
+        how.limitReason = configLimitReason;
+    }
+    if (p->budget < how.limit) {
+        how.limit = (size_t)p->budget;
+        how.limitReason = blockLimitReason;
+    }
+    p->plainReason = nullptr;
     clearText(&p->value);
     return expandValue(&how, value, length, &p->value, p->reason);
 }
@@ -176,9 +216,11 @@ static bool anchorPath(Parser *p, const char *dir, const TextBuffer *path, bool 
 // path, expanded and anchored at the file's directory.
 static bool setRuntime(Parser *p, const ConfigFile *file, const char *value, size_t length) {
     if (p->runtimeFile != nullptr) {
-        return fail(p, "runtime= given twice (first in %s:%d)", p->runtimeFile, p->runtimeLine);
+        return failQuoting(p, "runtime= given twice", "runtime= given twice (first in %s:%d)",
+                           p->runtimeFile, p->runtimeLine);
     }
-    if (!checkPathValue(p, "runtime", value, length) || !expand(p, file, value, length, false)) {
+    if (!checkPathValue(p, "runtime", value, length) ||
+        !expand(p, file, value, length, false, maxValueBytes)) {
         return false;
     }
     if (p->value.length == 0) {
@@ -196,9 +238,13 @@ static bool setRuntime(Parser *p, const ConfigFile *file, const char *value, siz
     return true;
 }
 
-// Appends a copy of text[0..length) to the arguments.
+// Appends a copy of text[0..length) to the arguments: at most
+// maxValueBytes.
 static bool addArgument(Parser *p, const char *text, size_t length) {
     LaunchConfig *config = p->config;
+    if (length > maxValueBytes) {
+        return fail(p, "%s", valueLimitReason);
+    }
     if (!charge(p, length + 1 + sizeof(char *))) {
         return false;
     }
@@ -219,7 +265,8 @@ static bool addWord(void *state, const TextBuffer *word, char *) {
     return addArgument((Parser *)state, word->bytes, word->length);
 }
 
-// Adds one "NAME=VALUE" variable from value[0..length).
+// Adds one "NAME=VALUE" variable from value[0..length), at most
+// maxValueBytes as NAME=VALUE once expanded.
 static bool addVariable(Parser *p, const ConfigFile *file, const char *value, size_t length) {
     const char *equals = (const char *)memchr(value, '=', length);
     if (equals == nullptr || equals == value) {
@@ -227,11 +274,18 @@ static bool addVariable(Parser *p, const ConfigFile *file, const char *value, si
     }
     size_t nameLength = (size_t)(equals - value);
     if (!isVariableName(value, nameLength)) {
-        return fail(p, "env= name \"%.*s\" is not a variable name (letters, digits and _, not "
-                       "starting with a digit)",
-                    (int)(nameLength > 64 ? 64 : nameLength), value);
+        return failQuoting(p,
+                           "env= name is not a variable name (letters, digits and _, not "
+                           "starting with a digit)",
+                           "env= name \"%.*s\" is not a variable name (letters, digits and _, not "
+                           "starting with a digit)",
+                           (int)(nameLength > 64 ? 64 : nameLength), value);
     }
-    if (!expand(p, file, equals + 1, length - nameLength - 1, false) ||
+    if (nameLength >= maxValueBytes) {
+        return fail(p, "%s", valueLimitReason);
+    }
+    if (!expand(p, file, equals + 1, length - nameLength - 1, false,
+                maxValueBytes - nameLength - 1) ||
         !charge(p, nameLength + p->value.length + 2 + 2 * sizeof(char *))) {
         return false;
     }
@@ -261,7 +315,8 @@ static bool readAndParse(Parser *p, const char *path, const ConfigFile *includer
 static bool includeFiles(Parser *p, const ConfigFile *file, const char *value, size_t length,
                          bool optional) {
     const char *key = optional ? "include-optional" : "include";
-    if (!checkPathValue(p, key, value, length) || !expand(p, file, value, length, true)) {
+    if (!checkPathValue(p, key, value, length) ||
+        !expand(p, file, value, length, true, maxValueBytes)) {
         return false;
     }
     ConfigMatches matches = {0, nullptr, nullptr};
@@ -274,7 +329,8 @@ static bool includeFiles(Parser *p, const ConfigFile *file, const char *value, s
     bool included = true;
     if (matches.count == 0) {
         if (!optional) {
-            included = fail(p, "include= matched nothing: %s", textOf(&p->path));
+            included = failQuoting(p, "include= matched nothing", "include= matched nothing: %s",
+                                   textOf(&p->path));
         } else if (p->source->trace != nullptr) {
             p->source->trace(p->source->context, "no match", textOf(&p->path));
         }
@@ -326,13 +382,13 @@ static bool applyLine(Parser *p, const ConfigFile *file, const char *line, size_
         return setRuntime(p, file, value, valueLength);
     }
     if (keyIs(key, keyLength, "arg")) {
-        if (!expand(p, file, value, valueLength, false)) {
+        if (!expand(p, file, value, valueLength, false, maxValueBytes)) {
             return false;
         }
         return addArgument(p, p->value.bytes, p->value.length);
     }
     if (keyIs(key, keyLength, "args")) {
-        if (!expand(p, file, value, valueLength, false)) {
+        if (!expand(p, file, value, valueLength, false, SIZE_MAX)) {
             return false;
         }
         return splitWords(p->value.bytes, p->value.length, &p->word, addWord, p, p->reason);
@@ -346,7 +402,8 @@ static bool applyLine(Parser *p, const ConfigFile *file, const char *line, size_
     if (keyIs(key, keyLength, "include-optional")) {
         return includeFiles(p, file, value, valueLength, true);
     }
-    return fail(p, "unknown key \"%.*s\"", (int)(keyLength > 64 ? 64 : keyLength), key);
+    return failQuoting(p, "unknown key", "unknown key \"%.*s\"",
+                       (int)(keyLength > 64 ? 64 : keyLength), key);
 }
 
 // Applies every line of text[0..length), a byte-order mark skipped.
@@ -390,6 +447,7 @@ static char *directoryOf(const char *path) {
 static bool readAndParse(Parser *p, const char *path, const ConfigFile *includer) {
     ConfigFileText text;
     if (!p->source->readFile(p->source->context, path, &text, p->reason)) {
+        p->plainReason = nullptr;
         recordError(p, path, 0);
         return false;
     }
@@ -397,7 +455,8 @@ static bool readAndParse(Parser *p, const char *path, const ConfigFile *includer
     for (const ConfigFile *open = includer; open != nullptr; open = open->includer) {
         if (open->device == text.device && open->inode == text.inode) {
             free(text.bytes);
-            return fail(p, "include cycle: %s is already being read", path);
+            return failQuoting(p, "include cycle", "include cycle: %s is already being read",
+                               path);
         }
     }
     if (p->source->trace != nullptr) {
@@ -486,6 +545,7 @@ bool loadLaunchConfig(const ConfigSource *source, const char *path, const char *
     error->file[0] = '\0';
     error->line = 0;
     error->reason[0] = '\0';
+    error->plainReason[0] = '\0';
     uint64_t fixed = sizeof(KivlLauncherData) + sizeof(char *);
     Parser p = {};
     p.source = source;
@@ -493,6 +553,7 @@ bool loadLaunchConfig(const ConfigSource *source, const char *path, const char *
     p.config = config;
     p.error = error;
     p.budget = reservedBytes < launchDataLimit - fixed ? launchDataLimit - fixed - reservedBytes : 0;
+    p.configBudget = maxConfigDataBytes - fixed;
     bool loaded = readAndParse(&p, path, nullptr);
     if (!loaded && !p.errorRecorded) {
         recordError(&p, path, 0);
@@ -503,6 +564,7 @@ bool loadLaunchConfig(const ConfigSource *source, const char *path, const char *
         loaded = false;
     }
     if (loaded && !source->isFile(source->context, config->runtime, p.reason)) {
+        p.plainReason = "runtime= names no regular file that can be reached";
         recordError(&p, p.runtimeFile, p.runtimeLine);
         loaded = false;
     }

@@ -35,6 +35,19 @@
 # against the target 0.70, with the ratio of wall times beside it, and
 # the first start's extra cost against java, without a target.
 #
+# Then a Python console script's entry point (yamllint.cli:run, Debian's
+# yamllint, RUNS/5 rounds) through the CPython runtime library's entry-point
+# form, against Debian's own console script /usr/bin/yamllint on the same
+# file: an application tree $root/opt/yamllint (bin/yamllint the launcher,
+# lib/ the reference library, the runtime library and the configuration
+# "arg=--entry-point", "arg=yamllint.cli:run"), owned by no package, run as
+#   yamllint           bin/yamllint -d relaxed FILE
+#   yamllint_commands  its package queries
+#   yamllint_floor     the floor program calling the runtime library's entry
+#   yamllint_script    /usr/bin/yamllint -d relaxed FILE
+# with the target: yamllint at most 5 % slower than yamllint_script. The
+# file draws one warning, so that each prints the same line.
+#
 # Both sides do the same work: the floor and the direct command get the
 # variables the sample's configuration sets (HELLO_HOME, HELLO_GREETING,
 # and PYTHONDONTWRITEBYTECODE for CPython); JAVA_HOME (default
@@ -123,6 +136,42 @@ if [ -f "$build/runtimes/python/libhux_python.so" ] && [ -x "$python" ]; then
         python_direct "$@" "$python" "$hello/share/hello/hello.py" Alice
 else
     echo "hello on CPython: not run (no libhux_python.so in $build or no $python)"
+fi
+
+yamllint=$root/opt/yamllint
+if [ -f "$build/runtimes/python/libhux_python.so" ] && [ -x /usr/bin/yamllint ]; then
+    mkdir -p "$yamllint/bin" "$yamllint/lib"
+    cp "$bin/applauncher" "$yamllint/bin/yamllint"
+    cp "$build/auxlib/libapplauncher.so" "$build/runtimes/python/libhux_python.so" "$yamllint/lib/"
+    # shellcheck disable=SC2016
+    printf '%s\n' 'runtime=libhux_python.so' 'arg=$APPDIR/bin/yamllint' 'arg=--entry-point' \
+        'arg=yamllint.cli:run' >"$yamllint/lib/applauncher.cfg"
+    printf 'key: value\nlong: %send\n' "$(printf 'word %.0s' $(seq 1 20))" >"$work/lint.yaml"
+    lint="-d relaxed $work/lint.yaml"
+    clean_env /usr/bin/yamllint $lint >"$work/yamllint.expected"
+    if ! grep -q 'line too long' "$work/yamllint.expected"; then
+        echo "FAULT: /usr/bin/yamllint found no long line in $work/lint.yaml:"
+        cat "$work/yamllint.expected"
+        exit 1
+    fi
+    expect_output yamllint "$work/yamllint.expected" "$yamllint/bin/yamllint" $lint
+    expect_output yamllint_floor "$work/yamllint.expected" "$bin/startup_floor" \
+        "$yamllint/lib/libhux_python.so" "$yamllint/bin/yamllint" --entry-point yamllint.cli:run \
+        $lint
+    echo
+    echo "yamllint $(clean_env /usr/bin/yamllint --version | sed 's/.* //'): the launcher's" \
+        "entry point, its floor and /usr/bin/yamllint print the same"
+    # shellcheck disable=SC2086
+    timed $((runs / 5 > 0 ? runs / 5 : 1)) -- \
+        yamllint "$yamllint/bin/yamllint" $lint -- \
+        yamllint_commands "$bin/startup_commands" "$(rpm_query "$yamllint/bin/yamllint")" \
+        "$(dpkg_search "$yamllint/bin/yamllint")" -- \
+        yamllint_floor "$bin/startup_floor" "$yamllint/lib/libhux_python.so" \
+        "$yamllint/bin/yamllint" --entry-point yamllint.cli:run $lint -- \
+        yamllint_script /usr/bin/yamllint $lint
+else
+    echo "yamllint on CPython: not run (no libhux_python.so in $build or no /usr/bin/yamllint;" \
+        "Debian: yamllint)"
 fi
 
 hello_java=$root/opt/hello-java

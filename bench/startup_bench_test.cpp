@@ -160,6 +160,26 @@ TEST(StartupBenchFigures, RatiosAreReadAndHeldToTheirLimitOnCpuTime) {
     EXPECT_NE(printed.find("x/missing: not measured"), std::string::npos) << printed;
 }
 
+TEST(StartupBenchFigures, LauncherAgainstTheConsoleScriptWithinFivePercent) {
+    struct Case {
+        double launcher;
+        bool met;
+    };
+    for (Case testCase : {Case{105.0, true}, Case{80.0, true}, Case{105.2, false}}) {
+        SCOPED_TRACE(testCase.launcher);
+        Medians median{{"lint", testCase.launcher}, {"lint_script", 100.0}};
+        std::vector<double> launcher{testCase.launcher}, script{100.0};
+        Samples samples{{"lint", &launcher}, {"lint_script", &script}};
+        std::vector<Program> programs = parse({"lint", "/opt/lint/bin/lint", "--", "lint_script",
+                                               "/usr/bin/lint", "--", "other_script", "/x"});
+        testing::internal::CaptureStdout();
+        EXPECT_EQ(printScriptComparisons(programs, median, samples), testCase.met);
+        std::string printed = testing::internal::GetCapturedStdout();
+        EXPECT_NE(printed.find(testCase.met ? ": met" : ": MISSED"), std::string::npos) << printed;
+        EXPECT_EQ(printed.find("other"), std::string::npos) << printed;
+    }
+}
+
 TEST(StartupBenchFigures, Quantiles) {
     EXPECT_DOUBLE_EQ(quantile({4, 1, 3, 2}, 0.5), 2.5);
     EXPECT_DOUBLE_EQ(quantile({4, 1, 3, 2}, 0.0), 1.0);

@@ -4,6 +4,7 @@
 #include "locator.h"
 
 #include <errno.h>
+#include <fcntl.h>
 #include <libgen.h>
 #include <stdint.h>
 #include <stdio.h>
@@ -30,80 +31,67 @@ static const char libraryName[] = "/libapplauncher.so";
 // Told of each query while getKivLauncherLibPathOf runs; null otherwise.
 static const LocatorObserver *appObserver = nullptr;
 
-// The PATH the package queries run with in secure mode, as an environment
-// entry that takes the caller's place without any allocation.
-static char trustedPathEntry[] = "PATH=/usr/sbin:/usr/bin:/sbin:/bin";
+// The whole environment of the package queries in secure mode, built from
+// an allow-list with nothing of the caller's: the trusted PATH, a HOME that
+// only root can change (rpm reads ~/.rpmmacros, ~/.rpmrc and popt's
+// ~/.popt there, and takes a "~" relative to the working directory when
+// HOME is unset), and the C locale. Static, so that it takes the caller's
+// environment's place without any allocation.
+static char trustedPath[] = "PATH=/usr/sbin:/usr/bin:/sbin:/bin";
+static char trustedHome[] = "HOME=/";
+static char trustedLocale[] = "LC_ALL=C";
+static char *queryEnvironment[] = {trustedPath, trustedHome, trustedLocale, nullptr};
 
-// Variables through which the caller of a privileged launcher could pick
-// the package manager, the database that answers, or what the shell does
-// before it runs the query; removed in secure mode. PATH itself is replaced
-// by the trusted one.
-static const char *const untrustedVariables[] = {
-    "DPKG_ADMINDIR",   // dpkg's database directory: which database answers
-    "DPKG_ROOT",       // the root under which dpkg looks for that database
-    "DPKG_DATADIR",    // where dpkg reads its own tables
-    "DPKG_PAGER",      // a program dpkg-query may start for its output
-    "PAGER",           // the same, when DPKG_PAGER is unset
-    "HOME",            // rpm reads ~/.rpmmacros, ~/.rpmrc (%_dbpath) and popt ~/.popt
-    "XDG_CONFIG_HOME", // rpm reads its user macros from here too
-    "RPM_CONFIGDIR",   // rpm's own macros and rpmrc
-    "TMPDIR",          // where rpm and the shell make temporary files
-    "ENV",             // a file the shell runs at its start
-    "BASH_ENV",        // the same, where /bin/sh is bash
-    "SHELLOPTS",       // shell options bash takes from the environment
-    "BASHOPTS",        // the same
-    "PS4",             // expanded, command substitutions included, when tracing
-    "IFS",             // how the shell splits the command text into words
-    "CDPATH",          // where the shell's cd looks
+// The caller's working directory and environment while a query runs in
+// secure mode, for restoreTheCaller.
+struct CallerState {
+    bool secure;
+    int directory;  // the caller's working directory (O_PATH), or -1
+    char **environment;
 };
-
-// Prefixes of further such variables: exported bash functions, which could
-// stand in for rpm or dpkg, and the dynamic loader's settings for the
-// commands (the loader has dropped most of them from this process already).
-static const char *const untrustedPrefixes[] = {"BASH_FUNC_", "LD_"};
-
-// Whether `entry` ("NAME=VALUE") names a variable to remove in secure mode.
-static bool isUntrusted(const char *entry) {
-    size_t nameLength = strcspn(entry, "=");
-    for (const char *name : untrustedVariables) {
-        if (strlen(name) == nameLength && strncmp(entry, name, nameLength) == 0) {
-            return true;
-        }
-    }
-    for (const char *prefix : untrustedPrefixes) {
-        if (strncmp(entry, prefix, strlen(prefix)) == 0) {
-            return true;
-        }
-    }
-    return false;
-}
 
 // In secure mode (a set-user-id or set-group-id executable, or one with
 // file capabilities: AT_SECURE), the caller must not choose what answers
-// the package queries: PATH becomes the trusted one and every untrusted
-// variable leaves this process's environment, which the commands inherit.
-// Runs in the child only, so the runtime's environment stays as it was.
-// Outside secure mode it changes nothing.
-static void distrustTheCaller() {
-    if (getauxval(AT_SECURE) == 0) {
+// the package queries: the command about to start runs from the
+// directory "/" with queryEnvironment alone, which the shell and the
+// package manager inherit through popen. Notes in *state what to restore.
+// When the caller's directory cannot be kept open, the process stays in
+// "/" (after a log line). Outside secure mode it changes nothing.
+static void distrustTheCaller(CallerState *state) {
+    state->secure = getauxval(AT_SECURE) != 0;
+    state->directory = -1;
+    state->environment = environ;
+    if (!state->secure) {
         return;
     }
-    bool pathSet = false;
-    char **kept = environ;
-    for (char **entry = environ; *entry != nullptr; entry++) {
-        if (strncmp(*entry, "PATH=", 5) == 0) {
-            if (!pathSet) {
-                *kept++ = trustedPathEntry;
-                pathSet = true;
-            }
-        } else if (!isUntrusted(*entry)) {
-            *kept++ = *entry;
-        }
-    }
-    *kept = nullptr;
-    if (!pathSet && putenv(trustedPathEntry) != 0) {
+    state->directory = open(".", O_PATH | O_DIRECTORY | O_CLOEXEC);
+    if (state->directory < 0) {
         kivLauncherLog("%s", strerror(errno));
     }
+    if (chdir("/") != 0) {
+        kivLauncherLog("%s", strerror(errno));
+    }
+    environ = queryEnvironment;
+}
+
+// Gives the process back the environment and working directory that
+// distrustTheCaller put aside once the command has started: the rest of
+// the child (its trace switch, the auxiliary library) sees the caller's
+// environment and directory, as the runtime will in the launcher's own
+// process. Keeps errno.
+static void restoreTheCaller(const CallerState *state) {
+    if (!state->secure) {
+        return;
+    }
+    int savedErrno = errno;
+    environ = state->environment;
+    if (state->directory >= 0) {
+        if (fchdir(state->directory) != 0) {
+            kivLauncherLog("%s", strerror(errno));
+        }
+        close(state->directory);
+    }
+    errno = savedErrno;
 }
 
 // The running executable's path as "/proc/self/exe" gives it, at most 4095
@@ -243,8 +231,10 @@ static void readLines(FILE *stream, LineCallback callback, void *context) {
 }
 
 // Runs `commandTemplate` with `argument` through the shell and feeds its
-// output lines to `callback`. Returns the undecoded wait status from
-// pclose, or -1 when the command cannot be built or started.
+// output lines to `callback`; in secure mode the command starts from "/"
+// with the allow-listed environment alone (distrustTheCaller). Returns the
+// undecoded wait status from pclose, or -1 when the command cannot be
+// built or started.
 static int32_t popenCommand(const char *commandTemplate, const char *argument,
                             LineCallback callback, void *context) {
     int32_t status = -1;
@@ -256,8 +246,11 @@ static int32_t popenCommand(const char *commandTemplate, const char *argument,
         if (appObserver != nullptr) {
             appObserver->queryStarted(appObserver->context, command);
         }
+        CallerState caller;
+        distrustTheCaller(&caller);
         // NOLINTNEXTLINE(cert-env33-c): the query needs the shell; the argument is quoted
         FILE *stream = popen(command, "r");
+        restoreTheCaller(&caller);
         if (stream == nullptr) {
             kivLauncherLog("%s", strerror(errno));
         } else {
@@ -406,7 +399,6 @@ static char *locateLauncherLib(char *exePath) {
 }
 
 char *getKivLauncherLibPath() {
-    distrustTheCaller();
     char *exePath = getModulePath();
     if (exePath == nullptr) {
         return nullptr;

@@ -9,6 +9,7 @@
 #include <pthread.h>
 #include <stdlib.h>
 #include <string.h>
+#include <sys/auxv.h>
 #include <time.h>
 #include <unistd.h>
 
@@ -17,9 +18,22 @@
 static const int writeSignals[] = {SIGPIPE, SIGXFSZ};
 enum { writeSignalCount = sizeof writeSignals / sizeof writeSignals[0] };
 
+bool quietCallerIsUntrusted(void) {
+    return getauxval(AT_SECURE) != 0 && getuid() != 0;
+}
+
 bool quietDebugEnabled(void) {
     const char *value = getenv("SORVANTA_DEBUG");
-    return value != NULL && strcmp(value, "true") == 0;
+    return value != NULL && strcmp(value, "true") == 0 && !quietCallerIsUntrusted();
+}
+
+void quietEscapeControls(char *text, size_t length) {
+    for (size_t i = 0; i < length; i++) {
+        unsigned char c = (unsigned char)text[i];
+        if ((c < 0x20 && c != '\t') || c == 0x7f) {
+            text[i] = '?';
+        }
+    }
 }
 
 void quietHold(QuietHold *hold) {

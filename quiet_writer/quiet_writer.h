@@ -1,8 +1,10 @@
 /* The one writer of diagnostic lines on standard error, shared as source
  * by the launcher's log, the reference auxiliary library's diagnostics and
- * the runtime libraries' trace: the SORVANTA_DEBUG switch, and a write
- * that neither a reader that has gone (SIGPIPE) nor a file size limit
- * (SIGXFSZ) can turn into the end of the process. Plain C on libc alone. */
+ * the runtime libraries' trace: the SORVANTA_DEBUG switch (never on for a
+ * caller who is not root in secure mode), the escaping that keeps a logged
+ * value on its line, and a write that neither a reader that has gone
+ * (SIGPIPE) nor a file size limit (SIGXFSZ) can turn into the end of the
+ * process. Plain C on libc alone. */
 #ifndef QUIET_WRITER_H
 #define QUIET_WRITER_H
 
@@ -17,9 +19,22 @@
 extern "C" {
 #endif
 
+/* Whether this process runs in secure mode (AT_SECURE: a set-user-id or
+ * set-group-id executable, or one with file capabilities) for a caller
+ * whose real user id is not root. Such a caller may be anyone, and what it
+ * could not read itself (a configuration readable only by root) must not
+ * reach it through a diagnostic line. */
+bool quietCallerIsUntrusted(void);
+
 /* True while SORVANTA_DEBUG is exactly "true" (case-sensitive, the whole
- * value); the variable is read at every call. */
+ * value), except for an untrusted caller (quietCallerIsUntrusted), for
+ * whom the trace is never on; both are read at every call. */
 bool quietDebugEnabled(void);
+
+/* Replaces, in text[0..length), each control character but the tab (bytes
+ * below 0x20, and 0x7f) with '?', so that a value written into a line can
+ * neither end it nor start another; every other byte stays as it is. */
+void quietEscapeControls(char *text, size_t length);
 
 /* The calling thread's signal state while the write signals are held. */
 typedef struct QuietHold {

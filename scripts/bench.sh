@@ -2,7 +2,8 @@
 # Builds the release preset and runs every benchmark, printing each figure
 # beside its target: the line reader, the record hand-off, the
 # whole-process start-up (bench/startup.sh, RUNS rounds, default 500), the
-# samples on CPython and on the JVM against python3.11 and java
+# samples on CPython and on the JVM against python3.11 and java, a Python
+# entry point against Debian's console script of it (yamllint)
 # (bench/runtime_startup.sh) and the dpkg-owned start against package
 # databases of 100, 1,000 and 5,000 packages (bench/dpkg_growth.sh).
 # Exits 0 when every target is met, 3 when one is missed, 1 on a failure.
@@ -12,7 +13,7 @@
 set -eu
 cd "$(dirname "$0")/.."
 scripts/install-packages.sh cmake g++ make libbenchmark-dev libgtest-dev libpython3-dev \
-    pkg-config rpm openjdk-17-jdk-headless rhino python3.11-minimal dpkg-dev file
+    pkg-config rpm openjdk-17-jdk-headless rhino python3.11-minimal yamllint dpkg-dev file
 if [ -n "${BENCH_BUILD_DIR:-}" ]; then
     build=$BENCH_BUILD_DIR
     cmake -S . -B "$build" -DCMAKE_BUILD_TYPE=Release -DBUILD_TESTING=ON >/dev/null

@@ -125,8 +125,9 @@ bool runWithFailure(const AppTree &tree, const Road &road, const std::string &pa
     for (const DebugLine &line : lines) {
         messages.push_back(line.message);
     }
-    // Every failure is logged where it is found, except one of the log's
-    // own buffer for a long line, which then goes out in pieces, whole.
+    // Every failure is logged where it is found, the log's own buffer for
+    // a long line included (the line then goes out cut, and the failure
+    // after it); a run whose failure left no line must have launched whole.
     if (!contains(messages, "Cannot allocate memory")) {
         long argLines = std::count_if(messages.begin(), messages.end(), [](const std::string &m) {
             return m.rfind("hux arg[", 0) == 0 && m.size() > 1024;

@@ -107,6 +107,18 @@ void ownedByHello(AppTree &tree, Env &env) {
     env["FAKE_DPKG_LIST_STATUS"] = "0";
 }
 
+#ifdef PYTHON_RUNTIME_LIBRARY
+// The reference library and a configuration that starts the CPython
+// runtime library with `words` after the program's name.
+void pythonLaunch(AppTree &tree, Env &env, const std::string &words) {
+    tree.installLibrary(REFERENCE_AUX_LIBRARY, tree.libPath);
+    writeFile(tree.appDir + "/lib/applauncher.cfg",
+              std::string("runtime=") + PYTHON_RUNTIME_LIBRARY + "\narg=" + tree.exe + "\n" +
+                  words);
+    env["ASAN_OPTIONS"] = "detect_leaks=0";
+}
+#endif
+
 std::vector<Breakage> breakages() {
     return {
         {"owned but not listed",
@@ -209,6 +221,18 @@ std::vector<Breakage> breakages() {
          },
          "runtime check", "no usable libjvm.so in /nonexistent/jdk/lib/server/libjvm.so",
          "set JAVA_HOME to a JDK's directory or unset it"},
+#endif
+#ifdef PYTHON_RUNTIME_LIBRARY
+        {"python entry point of no module",
+         [](AppTree &t, Env &e) { pythonLaunch(t, e, "arg=--entry-point\narg=nosuch:run\n"); },
+         "runtime check", "python: ModuleNotFoundError: No module named 'nosuch'",
+         "install the module where the interpreter finds it"},
+        {"python entry point without a function",
+         [](AppTree &t, Env &e) { pythonLaunch(t, e, "arg=--entry-point\narg=json.tool\n"); },
+         "runtime check", "--entry-point takes MODULE:FUNCTION", "write it as MODULE:FUNCTION"},
+        {"python -m of no module",
+         [](AppTree &t, Env &e) { pythonLaunch(t, e, "arg=-m\narg=nosuch\n"); },
+         "runtime check", ": No module named nosuch", "install the module"},
 #endif
     };
 }

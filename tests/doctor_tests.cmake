@@ -28,6 +28,10 @@ set(doctorTestDefinitions
   UNDERLINKED_RUNTIME_LIBRARY="$<TARGET_FILE:doctor_underlinked_runtime>")
 set(doctorTestLibraries applauncher_doctor applauncher_aux doctor_contract_aux
   doctor_checking_runtime doctor_stub doctor_dependent_runtime doctor_underlinked_runtime)
+if(TARGET hux_python)
+  list(APPEND doctorTestDefinitions PYTHON_RUNTIME_LIBRARY="$<TARGET_FILE:hux_python>")
+  list(APPEND doctorTestLibraries hux_python)
+endif()
 if(TARGET hux_jvm)
   list(APPEND doctorTestDefinitions JVM_RUNTIME_LIBRARY="$<TARGET_FILE:hux_jvm>")
   list(APPEND doctorTestLibraries hux_jvm)

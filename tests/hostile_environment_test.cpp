@@ -17,7 +17,9 @@
 
 #include <gtest/gtest.h>
 
+#include "captured_stderr.h"
 #include "launch_harness.h"
+#include "runtime_trace.h"
 #include "secure_environment.h"
 
 using Strings = std::vector<std::string>;
@@ -36,16 +38,7 @@ struct CensusTree {
     }
 
     // The "key=value" lines of records/census whose key is `key`.
-    Strings census(const std::string &key) const {
-        Strings values;
-        std::ifstream in(tree.records + "/census");
-        for (std::string line; std::getline(in, line);) {
-            if (line.rfind(key + "=", 0) == 0) {
-                values.push_back(line.substr(key.size() + 1));
-            }
-        }
-        return values;
-    }
+    Strings census(const std::string &key) const { return recordedLines(tree, "census", key); }
 
     // Writes an executable shell script fakebin/<name>.
     void installScript(const std::string &name, const std::string &body) const {
@@ -223,9 +216,7 @@ struct PrivilegedTree : CensusTree {
 
     explicit PrivilegedTree(const std::string &setprivPath) : setpriv(setprivPath) {
         tree.installLibrary(AUX_LIBRARY, evilLib);
-        fs::permissions(tree.root, fs::perms::all & ~fs::perms::group_write &
-                                       ~fs::perms::others_write);
-        fs::permissions(tree.records, fs::perms::all);
+        openToOthers(tree);
         env["PATH"] = tree.fakeBin + ":/usr/sbin:/usr/bin:/sbin:/bin";
     }
 
@@ -233,55 +224,21 @@ struct PrivilegedTree : CensusTree {
     std::string runAsNobody() {
         fs::remove_all(tree.records);
         fs::create_directories(tree.records);
-        fs::permissions(tree.records, fs::perms::all);
-        LaunchResult run = runLauncherUnder(
-            {setpriv, "--reuid=65534", "--regid=65534", "--clear-groups"}, tree, {}, env);
+        openToOthers(tree);
+        LaunchResult run = runLauncherUnder(asNobody(setpriv), tree, {}, env);
         EXPECT_EQ(run.exitCode, 0) << run.stderrText;
         return recordedValue(tree, "aux", "library");
     }
 
     // Gives the launcher copy a file capability; false when the file
     // system takes none.
-    bool giveCapability() const {
-        return system(("setcap cap_net_bind_service=+ep '" + tree.exe + "' 2>/dev/null").c_str()) ==
-               0;
-    }
+    bool giveCapability() const { return grantPrivilege(tree.exe, Privilege::capability); }
 
     std::string secureMode() const {
         Strings secure = census("secure");
         return secure.empty() ? "?" : secure[0];
     }
 };
-
-// The full path of the command `name` on this process's PATH, or "".
-std::string commandPath(const std::string &name) {
-    FILE *found = popen(("command -v " + name).c_str(), "r");
-    char line[4096] = "";
-    if (found != nullptr) {
-        if (fgets(line, sizeof line, found) == nullptr) {
-            line[0] = '\0';
-        }
-        pclose(found);
-    }
-    std::string path = line;
-    return path.substr(0, path.find('\n'));
-}
-
-// Why a privileged start cannot be tried here ("" when it can); stores
-// where setpriv is.
-std::string privilegedStartUnavailable(std::string *setpriv) {
-    if (getenv("APPLAUNCHER_TEST_UNPRIVILEGED") != nullptr) {
-        return "APPLAUNCHER_TEST_UNPRIVILEGED: only the tests that need no root run here";
-    }
-    if (geteuid() != 0) {
-        return "needs root to give the launcher a file capability";
-    }
-    *setpriv = commandPath("setpriv");
-    if (setpriv->empty() || commandPath("setcap").empty()) {
-        return "needs setcap and setpriv (Debian: libcap2-bin, util-linux)";
-    }
-    return "";
-}
 
 TEST(HostileEnvironment, APrivilegedLauncherAsksOnlyTheTrustedPackageManagers) {
     std::string setpriv;
@@ -320,7 +277,7 @@ TEST(HostileEnvironment, APrivilegedLauncherAsksOnlyTheTrustedPackageManagers) {
     std::ofstream(admin + "/info/evil.list") << app.tree.exe << "\n" << app.evilLib << "\n";
     app.env["DPKG_ADMINDIR"] = admin;
     EXPECT_EQ(app.runAsNobody(), app.tree.libPath) << "a hostile DPKG_ADMINDIR chose the library";
-    ASSERT_EQ(system(("setcap -r '" + app.tree.exe + "'").c_str()), 0);
+    ASSERT_TRUE(grantPrivilege(app.tree.exe, Privilege::none));
     EXPECT_EQ(app.runAsNobody(), app.evilLib) << "the database is honoured without the capability";
 }
 
@@ -353,6 +310,20 @@ TEST(HostileEnvironment, APrivilegedLauncherTakesNoConfigurationValueFromTheCall
                         "restricted bounding set)";
     }
     EXPECT_EQ(privileged, Strings{"safe"});
+}
+
+TEST(HostileEnvironment, ARuntimeTraceValueCannotEndItsLineOrForgeAnother) {
+    struct Case {
+        const char *value;
+        const char *traced;
+    };
+    for (Case c : {Case{"Eve]\n[1]: rejected record: forged", "Eve]?[1]: rejected record: forged"},
+                   Case{"cr\rescape\x1b[2Kdel\x7f", "cr?escape?[2Kdel?"},
+                   Case{"tab\tand \xc3\xa9 kept", "tab\tand \xc3\xa9 kept"}}) {
+        CapturedStderr captured;
+        huxTrace("jvm: option[%d]: [%s]", 3, c.value);
+        EXPECT_EQ(captured.text(), std::string("jvm: option[3]: [") + c.traced + "]\n");
+    }
 }
 
 TEST(HostileEnvironment, OnlyDirectoriesThatOnlyRootCanChangeAreTrustedInSecureMode) {

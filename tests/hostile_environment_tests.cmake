@@ -15,3 +15,28 @@ applauncher_gtest(hostile_environment_test LABELS hostile SOURCES hostile_enviro
           REFERENCE_AUX_LIBRARY="$<TARGET_FILE:applauncher_aux>"
           $<$<TARGET_EXISTS:hux_python>:PYTHON_RUNTIME_LIBRARY="$<TARGET_FILE:hux_python>">
           EXEC_WITH="$<TARGET_FILE:exec_with>")
+
+# The hostile caller of a privileged launcher: each way a caller could make
+# it run code of the caller's choosing, against a copy with a file
+# capability (and a set-user-id root copy), with a payload that proves the
+# privilege it would run with.
+add_library(privilege_proof SHARED hostile_environment/privilege_proof.c)
+set_target_properties(privilege_proof PROPERTIES C_STANDARD 11 C_EXTENSIONS OFF)
+set(privilegedCallerNeeds census_runtime privilege_proof applauncher_aux)
+set(privilegedCallerDefines
+  CENSUS_RUNTIME_LIBRARY="$<TARGET_FILE:census_runtime>"
+  PRIVILEGE_PROOF_LIBRARY="$<TARGET_FILE:privilege_proof>"
+  REFERENCE_AUX_LIBRARY="$<TARGET_FILE:applauncher_aux>")
+if(TARGET hux_python)
+  list(APPEND privilegedCallerNeeds hux_python)
+  list(APPEND privilegedCallerDefines PYTHON_RUNTIME_LIBRARY="$<TARGET_FILE:hux_python>")
+endif()
+if(TARGET jvm_test_probe)
+  list(APPEND privilegedCallerNeeds hux_jvm jvm_test_probe)
+  list(APPEND privilegedCallerDefines JVM_RUNTIME_LIBRARY="$<TARGET_FILE:hux_jvm>"
+    JVM_TEST_JAVA_HOME="${jvm_test_java_home}"
+    PROBE_JAR="$<TARGET_PROPERTY:jvm_test_probe,JAR_FILE>")
+endif()
+applauncher_gtest(privileged_caller_test LABELS hostile TIMEOUT 300
+  SOURCES privileged_caller_test.cpp LINK launch_harness NEEDS ${privilegedCallerNeeds}
+  DEFINES ${privilegedCallerDefines})

@@ -2,6 +2,7 @@
 // manager output and records that a careless launcher would crash on, hang
 // on, or hand to the shell. Each ends as the launcher's rules say.
 #include <fcntl.h>
+#include <stdio.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -86,6 +87,88 @@ TEST(HostileInput, ShellAndGlobCharactersInTheExecutablePathStayOneWordOnBothRoa
             EXPECT_TRUE(nothingInjected(h.tree.root)) << name;
         }
     }
+}
+
+TEST(HostileInput, ControlCharactersInLoggedValuesCannotEndTheirLineOrForgeAnother) {
+    // A newline in the executable's path, the command line and a variable,
+    // and a carriage return and an escape sequence in the package manager's
+    // answer: each becomes '?' in the trace, a tab and every other byte
+    // stay, and what the commands and the runtime receive is untouched.
+    Hostile h("app\n[1]: popen: forged");
+    std::string package = "pkg\x1b[2Kname\r";
+    h.ownedByRpm(package);
+    h.env["AUX_ENV"] = "KEPT=tab\there \xc3\xa9\nFORGED=x\r[1]: env var[9]: y\x7f";
+    std::string forged = "Eve]\n[1]: rejected record: forged";
+    LaunchResult run = runLauncher(h.tree, {forged, "plain \xc3\xa9"}, h.env);
+    ASSERT_EQ(run.exitCode, 0) << run.stderrText;
+    std::vector<DebugLine> lines = debugLines(run.stderrText);
+    pid_t child = messagesOf(lines, run.pid, true).empty() ? 0 : lines.front().pid;
+    for (const DebugLine &line : lines) {
+        EXPECT_TRUE(line.pid == run.pid || line.pid == child)
+            << "[" << line.pid << "]: " << line.message;
+    }
+    EXPECT_EQ(run.stderrText.find_first_of("\r\x1b\x7f"), std::string::npos);
+    std::string exe = h.tree.root + "/app?[1]: popen: forged/bin/applauncher";
+    Strings childLines = messagesOf(lines, child);
+    EXPECT_TRUE(contains(childLines, "popen: (rpm --queryformat '%{NAME}' -qf '" + exe +
+                                         "' 2>/dev/null)"))
+        << run.stderrText;
+    EXPECT_TRUE(contains(childLines, "popen: [pkg?[2Kname?]")) << run.stderrText;
+    EXPECT_TRUE(contains(childLines, "owner pkg: (pkg?[2Kname?|1)")) << run.stderrText;
+    Strings parentLines = messagesOf(lines, run.pid);
+    EXPECT_TRUE(contains(parentLines, "hux arg[1]: [Eve]?[1]: rejected record: forged]"))
+        << run.stderrText;
+    EXPECT_TRUE(contains(parentLines, "hux arg[2]: [plain \xc3\xa9]")) << run.stderrText;
+    EXPECT_TRUE(contains(parentLines, "env var[0]: KEPT=[tab\there \xc3\xa9]")) << run.stderrText;
+    EXPECT_TRUE(contains(parentLines, "env var[1]: FORGED=[x?[1]: env var[9]: y?]"))
+        << run.stderrText;
+    auto commands = readCommands(h.tree);
+    ASSERT_EQ(commands.size(), 2u);
+    EXPECT_EQ(commands[0].back(), h.tree.exe);
+    EXPECT_EQ(commands[1], (Strings{"rpm", "-ql", package}));
+    EXPECT_EQ(h.loaded(), h.packagedLib);
+    EXPECT_TRUE(contains(readRecords(h.tree, "runtime"), "arg=" + forged));
+}
+
+TEST(HostileInput, ALongTracedValueStaysEscapedWhenItsLineCannotBeAllocated) {
+    // Each allocation of the launcher's own process fails in turn. The one
+    // for the long argument's trace line sends the line out cut at the
+    // stack buffer, escaped all the same, followed by the failure.
+    AppTree tree;
+    std::filesystem::copy_file(ALLOC_FAILURE_LAUNCHER, tree.exe,
+                               std::filesystem::copy_options::overwrite_existing);
+    std::string value = "Eve]\n[1]: rejected record: forged" + std::string(2000, 'y');
+    std::string traced =
+        "hux arg[1]: [Eve]?[1]: rejected record: forged" + std::string(2000, 'y') + "]";
+    std::string reports = tree.root + "/reports";
+    int cut = 0;
+    for (long n = 1;; n++) {
+        std::filesystem::remove_all(reports);
+        std::filesystem::create_directories(reports);
+        auto env = baseEnvironment(tree);
+        env["ALLOC_FAIL_IN"] = "parent";
+        env["ALLOC_FAIL_AT"] = std::to_string(n);
+        env["ALLOC_REPORT_DIR"] = reports;
+        LaunchResult run = runLauncherUnder({"/usr/bin/timeout", "20"}, tree, {value}, env);
+        long failed = -1;
+        sscanf(readFile(reports + "/parent").c_str(), "calls=%*d failed=%ld", &failed);
+        ASSERT_GE(failed, 0) << "allocation " << n << run.stderrText;
+        if (failed == 0) {
+            break;
+        }
+        std::vector<DebugLine> lines = debugLines(run.stderrText);
+        for (size_t i = 0; i < lines.size(); i++) {
+            EXPECT_GT(lines[i].pid, 1) << "allocation " << n << ": " << lines[i].message;
+            const std::string &message = lines[i].message;
+            if (message.rfind("hux arg[1]: ", 0) == 0 && message != traced) {
+                EXPECT_EQ(traced.rfind(message, 0), 0u) << "allocation " << n << ": " << message;
+                ASSERT_LT(i + 1, lines.size());
+                EXPECT_EQ(lines[i + 1].message, "Cannot allocate memory");
+                cut++;
+            }
+        }
+    }
+    EXPECT_EQ(cut, 1) << "the log's own line failed to allocate once";
 }
 
 TEST(HostileInput, HostilePackageNamesReachTheListingAsOneArgument) {

@@ -284,6 +284,115 @@ TEST(LaunchConfig, ValuesThatExpandPastTheLaunchDataLimitAreRefused) {
     EXPECT_TRUE(Parsed(MemoryConfig{{{mainFile, "runtime=/rt.so\narg=${FIT}\n"}}, big}, reserved).ok);
 }
 
+TEST(LaunchConfig, ValuesLongerThanExecTakesAndARunawayExpansionAreRefusedNamingTheLine) {
+    const std::string exact(131072, 'v');
+    Files env{{"EXACT", exact}, {"OVER", exact + "v"}, {"KIB128", std::string(128 * 1024, 'k')}};
+    std::string runaway = "arg=";
+    for (int i = 0; i < 1000; i++) {
+        runaway += "${KIB128}";
+    }
+    const std::string longer = "value longer than 131072 bytes";
+    struct Case {
+        std::string lines;  // after "runtime=/rt.so", or a whole file starting with "runtime="
+        std::string refusal;  // "" when it loads
+    };
+    for (const Case &c : {
+             Case{"arg=${EXACT}", ""},
+             Case{"arg=${OVER}", longer},
+             Case{runaway, longer},
+             Case{"arg=$APPDIR/${EXACT}", longer},
+             Case{"env=N=" + std::string(131070, 'v'), ""},
+             Case{"env=N=" + std::string(131071, 'v'), longer},
+             Case{"env=N=${EXACT}", longer},
+             Case{"args=${EXACT} '${EXACT}'", ""},
+             Case{"args=${OVER}", longer},
+             Case{"args=a ${EXACT}b", longer},
+             Case{"include-optional=/${EXACT}", longer},
+             Case{"runtime=/${OVER}", longer},
+         }) {
+        bool whole = c.lines.rfind("runtime=", 0) == 0;
+        std::string text = whole ? c.lines : "runtime=/rt.so\n" + c.lines;
+        Parsed parsed(MemoryConfig{{{mainFile, text + "\n"}}, env});
+        if (c.refusal.empty()) {
+            EXPECT_TRUE(parsed.ok) << c.lines.substr(0, 40) << ": " << parsed.error.reason;
+        } else {
+            int line = whole ? 1 : 2;
+            EXPECT_EQ(parsed.refusal(), mainFile + ":" + std::to_string(line) + ": " + c.refusal)
+                << c.lines.substr(0, 40);
+        }
+    }
+}
+
+TEST(LaunchConfig, TheConfigurationsLaunchDataIsRefusedPastSixMebibytesTheCommandLineAside) {
+    // Each argument of 131072 bytes takes 131081 (its zero and pointer);
+    // 47 fit beside the record (48 bytes) and the runtime path (7) in
+    // 6 MiB, a 48th does not.
+    Files env{{"EXACT", std::string(131072, 'v')}};
+    auto withArguments = [](int count) {
+        std::string text = "runtime=/rt.so\n";
+        for (int i = 0; i < count; i++) {
+            text += "arg=${EXACT}\n";
+        }
+        return text;
+    };
+    EXPECT_TRUE(Parsed(MemoryConfig{{{mainFile, withArguments(47)}}, env}).ok);
+    Parsed over(MemoryConfig{{{mainFile, withArguments(48)}}, env});
+    EXPECT_EQ(over.refusal(), mainFile + ":49: value expands past the 6 MiB limit of the "
+                                         "configuration's launch data");
+    // args= words and env= values draw on the same allowance.
+    std::string words = "runtime=/rt.so\n";
+    for (int i = 0; i < 16; i++) {
+        words += "args=${EXACT} ${EXACT} ${EXACT}\n";
+    }
+    EXPECT_EQ(Parsed(MemoryConfig{{{mainFile, words}}, env}).refusal(),
+              mainFile + ":17: value expands past the 6 MiB limit of the configuration's "
+                         "launch data");
+    // The command line came through exec already: 100 MiB of it leaves the
+    // configuration its whole allowance.
+    EXPECT_TRUE(Parsed(MemoryConfig{{{mainFile, withArguments(47)}}, env}, 100u << 20).ok);
+}
+
+TEST(LaunchConfig, EachRefusalHasAPlainFormThatQuotesNothingOfTheConfiguration) {
+    struct Case {
+        std::string line;
+        std::string reason;
+        std::string plain;
+    };
+    Files env{{"SECRET", "s3cret"}};
+    for (const Case &c : {
+             Case{"s3cret=1", "unknown key \"s3cret\"", "unknown key"},
+             Case{"env=s3cret-x=1",
+                  "env= name \"s3cret-x\" is not a variable name (letters, digits and _, not "
+                  "starting with a digit)",
+                  "env= name is not a variable name (letters, digits and _, not starting with a "
+                  "digit)"},
+             Case{"arg=${s3cret+x}", "\"${s3cret+\" is not ${NAME} or ${NAME:-WORD}",
+                  "a \"${\" form is not ${NAME} or ${NAME:-WORD}"},
+             Case{"arg=$s3cret", "unknown \"$s3cret\" (a variable is written ${s3cret})",
+                  "unknown $NAME (a variable is written ${NAME})"},
+             Case{"include=/s3cret/*.cfg", "include= matched nothing: /s3cret/*.cfg",
+                  "include= matched nothing"},
+             Case{"include=$CONFIGDIR/applauncher.cfg",
+                  "include cycle: /opt/app/lib/applauncher.cfg is already being read",
+                  "include cycle"},
+             Case{"runtime=/s3cret.so", "runtime= given twice (first in " + mainFile + ":1)",
+                  "runtime= given twice"},
+             Case{"arg=${UNSET", "unterminated \"${\"", "unterminated \"${\""},
+             Case{"line without equals", "line has no '='", "line has no '='"},
+         }) {
+        Parsed parsed(MemoryConfig{{{mainFile, "runtime=/rt.so\n" + c.line + "\n"}}, env});
+        ASSERT_FALSE(parsed.ok) << c.line;
+        EXPECT_STREQ(parsed.error.reason, c.reason.c_str()) << c.line;
+        EXPECT_STREQ(parsed.error.plainReason, c.plain.c_str()) << c.line;
+    }
+    MemoryConfig missing{{{mainFile, "arg=x\nruntime=/s3cret.so\n"}}};
+    missing.anyRuntimeExists = false;
+    Parsed noRuntime(std::move(missing));
+    ASSERT_FALSE(noRuntime.ok);
+    EXPECT_NE(std::string(noRuntime.error.reason).find("s3cret"), std::string::npos);
+    EXPECT_STREQ(noRuntime.error.plainReason, "runtime= names no regular file that can be reached");
+}
+
 // Builds the block for `text` and the command line `argv`, checks it with
 // the launcher's check at its own address, and returns it (or null).
 struct BuiltBlock {
@@ -362,6 +471,19 @@ TEST(LaunchBlock, SurvivesACopyAndRebaseToAnotherAddressWithItsNullEntry) {
     EXPECT_EQ(moved->args[2], nullptr);
     EXPECT_STREQ(moved->envNames[0], "N");
     EXPECT_STREQ(moved->envValues[0], "v");
+}
+
+TEST(LaunchBlock, ACommandLineBeyondTheConfigurationsAllowanceStillMakesOneBlock) {
+    std::string text = "runtime=/rt.so\n";
+    for (int i = 0; i < 47; i++) {
+        text += "arg=" + std::string(131072, 'c') + "\n";
+    }
+    Strings argv(65, std::string(131071, 'a'));
+    BuiltBlock block(text, argv);
+    ASSERT_NE(block.record, nullptr) << block.error.reason;
+    EXPECT_EQ(block.check(), nullptr);
+    EXPECT_EQ(block.record->argCount, 47 + 64);
+    EXPECT_EQ(block.size, 40 + (47 + 64 + 1) * 8 + 7 + 47 * 131073 + 64 * 131072);
 }
 
 TEST(LaunchBlock, RefusesBuffersTooSmallAndSizesPastTwoGigabytes) {

@@ -1,9 +1,13 @@
 #include "launch_harness.h"
 
+#include <errno.h>
 #include <fcntl.h>
 #include <signal.h>
+#include <stdio.h>
 #include <stdlib.h>
+#include <sys/stat.h>
 #include <sys/syscall.h>
+#include <sys/xattr.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -396,4 +400,70 @@ std::vector<std::string> reapOrphans(double seconds) {
         }
         usleep(10000);
     }
+}
+
+std::vector<std::string> recordedLines(const AppTree &tree, const std::string &file,
+                                       const std::string &key) {
+    std::vector<std::string> values;
+    std::ifstream in(tree.records + "/" + file);
+    for (std::string line; std::getline(in, line);) {
+        if (line.rfind(key + "=", 0) == 0) {
+            values.push_back(line.substr(key.size() + 1));
+        }
+    }
+    return values;
+}
+
+std::string commandPath(const std::string &name) {
+    FILE *found = popen(("command -v " + name).c_str(), "r");
+    char line[4096] = "";
+    if (found != nullptr) {
+        if (fgets(line, sizeof line, found) == nullptr) {
+            line[0] = '\0';
+        }
+        pclose(found);
+    }
+    std::string path = line;
+    return path.substr(0, path.find('\n'));
+}
+
+std::string privilegedStartUnavailable(std::string *setpriv) {
+    if (getenv("APPLAUNCHER_TEST_UNPRIVILEGED") != nullptr) {
+        return "APPLAUNCHER_TEST_UNPRIVILEGED: only the tests that need no root run here";
+    }
+    if (geteuid() != 0) {
+        return "needs root to give the launcher a file capability";
+    }
+    *setpriv = commandPath("setpriv");
+    if (setpriv->empty() || commandPath("setcap").empty()) {
+        return "needs setcap and setpriv (Debian: libcap2-bin, util-linux)";
+    }
+    return "";
+}
+
+bool grantPrivilege(const std::string &path, Privilege privilege) {
+    if (chown(path.c_str(), 0, 0) != 0 || chmod(path.c_str(), 0755) != 0) {
+        return false;
+    }
+    if (removexattr(path.c_str(), "security.capability") != 0 && errno != ENODATA) {
+        return false;
+    }
+    switch (privilege) {
+    case Privilege::none:
+        return true;
+    case Privilege::capability:
+        return system(("setcap cap_net_bind_service=+ep '" + path + "' 2>/dev/null").c_str()) == 0;
+    case Privilege::setUserIdRoot:
+        return chmod(path.c_str(), 04755) == 0;
+    }
+    return false;
+}
+
+std::vector<std::string> asNobody(const std::string &setpriv) {
+    return {setpriv, "--reuid=65534", "--regid=65534", "--clear-groups"};
+}
+
+void openToOthers(const AppTree &tree) {
+    fs::permissions(tree.root, fs::perms::all & ~fs::perms::group_write & ~fs::perms::others_write);
+    fs::permissions(tree.records, fs::perms::all);
 }

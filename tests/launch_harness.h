@@ -205,6 +205,35 @@ std::vector<std::string> withPrefix(const std::vector<std::string> &entries,
 // The value of the first entry "<key>=..." of records/<file>; "" when none.
 std::string recordedValue(const AppTree &tree, const std::string &file, const std::string &key);
 
+// The lines "<key>=VALUE" of the text file records/<file>, as VALUEs in order.
+std::vector<std::string> recordedLines(const AppTree &tree, const std::string &file,
+                                       const std::string &key);
+
+// The full path of the command `name` on this process's PATH, or "".
+std::string commandPath(const std::string &name);
+
+// Why a launcher copy with a file capability or a set-user-id bit cannot be
+// started here by the unprivileged user nobody ("" when it can: root, with
+// setcap and setpriv); stores where setpriv is.
+std::string privilegedStartUnavailable(std::string *setpriv);
+
+// What a launcher copy is given before an unprivileged caller starts it.
+enum class Privilege { none, capability, setUserIdRoot };
+
+// Gives the file at `path` `privilege`, taking back any other first: the
+// file capability cap_net_bind_service=+ep, or root as owner with the
+// set-user-id bit. False when this file system takes none (whether the
+// kernel then honours it shows as AT_SECURE in the started process).
+bool grantPrivilege(const std::string &path, Privilege privilege);
+
+// The words that run the rest of a command line as the user and group
+// nobody (65534) with no supplementary group, through `setpriv`.
+std::vector<std::string> asNobody(const std::string &setpriv);
+
+// Lets the user nobody run the tree's launcher and write its records: the
+// tree's directories writable by their owner alone, records/ by everyone.
+void openToOthers(const AppTree &tree);
+
 // Waits up to `seconds` for every orphaned descendant of a process that made
 // itself their subreaper; returns how each ended ("exit N", "signal N"),
 // followed by "still running" when the time ran out.

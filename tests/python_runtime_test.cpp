@@ -12,9 +12,11 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <filesystem>
 #include <fstream>
+#include <sstream>
 #include <thread>
 
 #include <gtest/gtest.h>
@@ -51,33 +53,50 @@ std::string sitePackages(const std::string &venv) {
     return venv + "/lib/" + fs::path(PYTHON_INTERPRETER).filename().string() + "/site-packages";
 }
 
+// The configuration that starts the CPython runtime library with `argv0`
+// and then each of `words` as its arguments, followed by `lines`.
+std::string pythonConfiguration(const std::string &argv0, const Strings &words,
+                                const std::string &lines) {
+    std::string text = "runtime=libhux_python.so\narg=" + argv0 + "\n";
+    for (const std::string &word : words) {
+        text += "arg=" + word + "\n";
+    }
+    return text + lines;
+}
+
+// Puts the CPython runtime library into the tree's lib/, and the launcher
+// PYTHON_TEST_LAUNCHER names, when set, in place of the tree's.
+void installPythonRuntime(const AppTree &tree) {
+    tree.installLibrary(PYTHON_RUNTIME_LIBRARY, tree.appDir + "/lib/libhux_python.so");
+    if (const char *launcher = getenv("PYTHON_TEST_LAUNCHER")) {
+        fs::copy_file(launcher, tree.exe, fs::copy_options::overwrite_existing);
+    }
+}
+
 // A tree with the CPython runtime library that runs `program` (Python) as
 // share/main.py, with records.py beside it. `options` come between the
 // program name and the script; `moreConfig` is appended to the
-// configuration.
+// configuration. The programs import records.py from beside them, and are
+// compared with python3 running them: the configuration puts the script's
+// directory in front of sys.path (--no-safe-path) as python3 does.
 struct PythonTree : ConfiguredTree {
     explicit PythonTree(const std::string &program, const Strings &options = {},
                         const std::string &moreConfig = "")
         : ConfiguredTree(configuration(options) + moreConfig) {
-        tree.installLibrary(PYTHON_RUNTIME_LIBRARY, tree.appDir + "/lib/libhux_python.so");
+        installPythonRuntime(tree);
         fs::create_directories(tree.appDir + "/share");
         std::ofstream(script) << program;
         fs::copy_file(std::string(PYTHON_PROGRAMS) + "/records.py",
                       tree.appDir + "/share/records.py");
-        if (const char *launcher = getenv("PYTHON_TEST_LAUNCHER")) {
-            fs::copy_file(launcher, tree.exe, fs::copy_options::overwrite_existing);
-        }
     }
 
     static std::string configuration(const Strings &options) {
-        std::string text = "runtime=libhux_python.so\narg=$APPDIR/bin/app\n";
-        for (const std::string &option : options) {
-            text += "arg=" + option + "\n";
-        }
-        return text +
-               "arg=$APPDIR/share/main.py\n"
-               "env=APP_GREETING=hello from the configuration\n"
-               "env=PYTHONDONTWRITEBYTECODE=1\n";
+        Strings words = {"--no-safe-path"};
+        words.insert(words.end(), options.begin(), options.end());
+        words.push_back("$APPDIR/share/main.py");
+        return pythonConfiguration("$APPDIR/bin/app", words,
+                                   "env=APP_GREETING=hello from the configuration\n"
+                                   "env=PYTHONDONTWRITEBYTECODE=1\n");
     }
 
     // The value recorded by records.record(NAME=...), as JSON.
@@ -380,6 +399,345 @@ TEST(PythonVenv, ApplicationAndItsChildrenTakePackagesFromTheApplicationsVenv) {
         EXPECT_EQ(app.recorded("origin"), jsonString("venv"));
         EXPECT_EQ(app.recorded("child"), "[" + jsonString(venv) + ", " + jsonString(venv + "/bin/python3") +
                                              ", " + packages + ", \"venv\"]");
+    }
+}
+
+// The prefix of the interpreter (/usr for /usr/bin/python3.11).
+std::string pythonPrefix() {
+    return fs::path(PYTHON_INTERPRETER).parent_path().parent_path().string();
+}
+
+// The file name of the zipped standard library first on the interpreter's
+// own path (python311.zip for python3.11).
+std::string zippedLibrary() {
+    std::string name = fs::path(PYTHON_INTERPRETER).filename().string();
+    name.erase(std::remove(name.begin(), name.end(), '.'), name.end());
+    return name + ".zip";
+}
+
+// A tree for the library's own words (--entry-point, --no-safe-path): the
+// configuration's arg= lines are `words`, then the command line's
+// arguments; share/lib, on PYTHONPATH, holds the test programs;
+// share/app/main.py is safe_path_probe.py as a script, with sibling.py
+// beside it; the working directory (the tree's root) holds a hostile
+// json.py; share/console/ holds the console scripts that a test writes.
+struct WordsTree : ConfiguredTree {
+    explicit WordsTree(const Strings &words, const std::string &moreConfig = "")
+        : ConfiguredTree(pythonConfiguration("$APPDIR/bin/applauncher", words,
+                                             "env=PYTHONPATH=$APPDIR/share/lib\n"
+                                             "env=PYTHONDONTWRITEBYTECODE=1\n") +
+                         moreConfig) {
+        installPythonRuntime(tree);
+        for (const char *dir : {"/share/lib", "/share/app", "/share/console"}) {
+            fs::create_directories(tree.appDir + dir);
+        }
+        for (const char *name :
+             {"records.py", "entry_targets.py", "entry_broken.py", "safe_path_probe.py"}) {
+            fs::copy_file(std::string(PYTHON_PROGRAMS) + "/" + name,
+                          tree.appDir + "/share/lib/" + name);
+        }
+        fs::copy_file(std::string(PYTHON_PROGRAMS) + "/safe_path_probe.py",
+                      tree.appDir + "/share/app/main.py");
+        std::ofstream(tree.appDir + "/share/app/sibling.py") << "\n";
+        fs::copy_file(std::string(PYTHON_PROGRAMS) + "/hostile_json.py", tree.root + "/json.py");
+    }
+
+    // The environment of the console scripts run beside the launcher: what
+    // the configuration sets.
+    Environment consoleEnvironment() const {
+        Environment env = pythonEnvironment(tree);
+        env["PYTHONPATH"] = tree.appDir + "/share/lib";
+        env["PYTHONDONTWRITEBYTECODE"] = "1";
+        return env;
+    }
+
+    // Writes share/console/<name>, the console script that packaging tools
+    // generate for the entry point MODULE:FUNCTION `spec`, run by the
+    // interpreter; returns the command that runs it.
+    Strings consoleScript(const std::string &name, const std::string &spec) const {
+        std::string module = spec.substr(0, spec.find(':'));
+        std::string object = spec.substr(spec.find(':') + 1);
+        std::string top = object.substr(0, object.find('.'));
+        std::string path = tree.appDir + "/share/console/" + name;
+        std::ofstream(path) << "import re\nimport sys\nfrom " << module << " import " << top
+                            << "\nif __name__ == '__main__':\n"
+                               "    sys.argv[0] = re.sub(r'(-script\\.pyw|\\.exe)?$', '', "
+                               "sys.argv[0])\n    sys.exit("
+                            << object << "())\n";
+        return {PYTHON_INTERPRETER, path};
+    }
+
+    std::string probed(const std::string &name) const { return recordedValue(tree, "probe", name); }
+};
+
+// The words joined by spaces, to name a case.
+std::string joined(const Strings &words) {
+    std::string text;
+    for (const std::string &word : words) {
+        text += (text.empty() ? "" : " ") + word;
+    }
+    return text;
+}
+
+TEST(PythonEntryPoint, EndsAsTheConsoleScriptOfTheSameFunction) {
+    struct Case {
+        std::string spec;
+        int status;
+    };
+    const std::vector<Case> cases = {
+        {"entry_targets:returns_none", 0},     {"entry_targets:returns_zero", 0},
+        {"entry_targets:returns_three", 3},    {"entry_targets:returns_text", 1},
+        {"entry_targets:raises_system_exit", 4}, {"entry_targets:Holder.returns_five", 5},
+        {"entry_broken:run", 1},
+    };
+    for (const Case &testCase : cases) {
+        SCOPED_TRACE(testCase.spec);
+        WordsTree app({"--entry-point", testCase.spec});
+        LaunchResult run = runLauncher(app.tree, {"a"}, pythonEnvironment(app.tree));
+        Strings script = app.consoleScript("app", testCase.spec);
+        script.push_back("a");
+        LaunchResult console = runDirect(app.tree, script, app.consoleEnvironment());
+        EXPECT_EQ(run.exitCode, testCase.status) << run.stderrText;
+        EXPECT_EQ(console.waitStatus, testCase.status << 8) << console.stderrText;
+        Strings lines = plainLines(run.stderrText);
+        Strings expected = plainLines(console.stderrText);
+        EXPECT_EQ(lines.empty() ? "" : lines.back(), expected.empty() ? "" : expected.back());
+        EXPECT_EQ(lines.empty(), expected.empty()) << run.stderrText;
+        EXPECT_EQ(run.stdoutText, console.stdoutText);
+    }
+}
+
+TEST(PythonEntryPoint, ThatNamesNothingIsRefusedWithOneLineInThePythonsWords) {
+    struct Case {
+        std::string spec;
+        std::string line;
+        int status;
+    };
+    const std::string malformed =
+        "--entry-point takes MODULE:FUNCTION or MODULE:OBJECT.ATTRIBUTE, not ";
+    const std::vector<Case> cases = {
+        {"nosuch_module:run", "ModuleNotFoundError: No module named 'nosuch_module'", 1},
+        {"nosuch_package.cli:run", "ModuleNotFoundError: No module named 'nosuch_package'", 1},
+        {"json.nosuch:run", "ModuleNotFoundError: No module named 'json.nosuch'", 1},
+        {"entry_targets:nosuch",
+         "AttributeError: module 'entry_targets' has no attribute 'nosuch'", 1},
+        {"entry_targets:Holder.nosuch",
+         "AttributeError: type object 'Holder' has no attribute 'nosuch'", 1},
+        {"entry_targets", malformed + "'entry_targets'", 1},
+        {"entry_targets:", malformed + "'entry_targets:'", 1},
+        {":returns_zero", malformed + "':returns_zero'", 1},
+        {"entry_targets:returns_zero:x", malformed + "'entry_targets:returns_zero:x'", 1},
+        {"entry targets:returns_zero", malformed + "'entry targets:returns_zero'", 1},
+        {"entry_targets.:returns_zero", malformed + "'entry_targets.:returns_zero'", 1},
+        {"1st:returns_zero", malformed + "'1st:returns_zero'", 1},
+    };
+    for (const Case &testCase : cases) {
+        SCOPED_TRACE(testCase.spec);
+        WordsTree app({"--entry-point", testCase.spec});
+        LaunchResult run = runLauncher(app.tree, {}, pythonEnvironment(app.tree));
+        EXPECT_EQ(run.exitCode, testCase.status);
+        EXPECT_EQ(plainLines(run.stderrText), Strings{testCase.line}) << run.stderrText;
+        EXPECT_EQ(run.stdoutText, "");
+    }
+
+    WordsTree noValue({"--entry-point"});
+    LaunchResult run = runLauncher(noValue.tree, {}, pythonEnvironment(noValue.tree));
+    EXPECT_EQ(run.exitCode, 2);
+    EXPECT_EQ(plainLines(run.stderrText),
+              Strings{"Argument expected for the --entry-point option"});
+}
+
+TEST(PythonEntryPoint, TheProgramBearsItsOwnNameAndPythonsOptionsComeFirst) {
+    const std::vector<Strings> cases = {
+        {"--entry-point", "entry_targets:returns_none"},
+        {"-X", "utf8", "-B", "--entry-point", "entry_targets:returns_none"},
+        {"--no-safe-path", "-Wd", "--entry-point", "entry_targets:returns_none"},
+    };
+    for (const Strings &words : cases) {
+        SCOPED_TRACE(words.front());
+        WordsTree app(words);
+        Environment env = pythonEnvironment(app.tree);
+        LaunchResult run = runLauncher(app.tree, {"two words", "--entry-point", "-c"}, env);
+        ASSERT_EQ(run.exitCode, 0) << run.stderrText;
+        std::string exe = jsonString(app.tree.exe);
+        std::string launched;
+        for (const std::string &word : words) {
+            launched += ", " + jsonString(word);
+        }
+        EXPECT_EQ(readFile(app.tree.records + "/python"),
+                  "{\"argv\": [" + exe + ", \"two words\", \"--entry-point\", \"-c\"], "
+                  "\"orig_argv\": [" + exe + launched +
+                      ", \"two words\", \"--entry-point\", \"-c\"], \"main\": true}");
+    }
+}
+
+TEST(PythonEntryPoint, CtrlCEndsItAsItEndsTheConsoleScript) {
+    WordsTree app({"--entry-point", "entry_targets:waits_for_interrupt"});
+    Strings script = app.consoleScript("app", "entry_targets:waits_for_interrupt");
+    LaunchResult console = interruptWhenReady(app.tree, script, app.consoleEnvironment());
+    LaunchResult launched =
+        interruptWhenReady(app.tree, {app.tree.exe}, pythonEnvironment(app.tree));
+    ASSERT_TRUE(WIFSIGNALED(console.waitStatus) && WTERMSIG(console.waitStatus) == SIGINT)
+        << console.waitStatus << console.stderrText;
+    EXPECT_EQ(launched.waitStatus, console.waitStatus) << launched.stderrText;
+    Strings lines = plainLines(launched.stderrText);
+    ASSERT_FALSE(lines.empty());
+    EXPECT_EQ(lines.back(), plainLines(console.stderrText).back());
+    EXPECT_EQ(lines.back(), "KeyboardInterrupt");
+}
+
+TEST(PythonSafePath, NothingOfTheWorkingOrScriptDirectoryUnlessTurnedOff) {
+    const std::string script = "$APPDIR/share/app/main.py";
+    const std::string entry = "safe_path_probe:probe";
+    struct Case {
+        Strings words;
+        std::string path0;  // "" for the first entry of the interpreter's own path
+        bool sibling;
+        bool hostile;
+    };
+    const std::vector<Case> cases = {
+        {{script}, "", false, false},
+        {{"-m", "safe_path_probe"}, "", false, false},
+        {{"--entry-point", entry}, "", false, false},
+        {{"-c", "import safe_path_probe; safe_path_probe.probe()"}, "", false, false},
+        {{"--no-safe-path", script}, "app", true, false},
+        {{"--no-safe-path", "-m", "safe_path_probe"}, "cwd", false, true},
+        {{"--no-safe-path", "--entry-point", entry}, "bin", false, false},
+        {{"--no-safe-path", "-c", "import safe_path_probe; safe_path_probe.probe()"}, "''", false,
+         true},
+        {{"--no-safe-path", "-I", script}, "", false, false},
+    };
+    for (const Case &testCase : cases) {
+        SCOPED_TRACE(joined(testCase.words));
+        WordsTree app(testCase.words);
+        std::string appDir = fs::canonical(app.tree.appDir).string();
+        const std::map<std::string, std::string> path0s = {
+            {"app", appDir + "/share/app"}, {"cwd", fs::canonical(app.tree.root).string()},
+            {"bin", appDir + "/bin"}, {"''", ""}};
+        LaunchResult run = runLauncher(app.tree, {}, pythonEnvironment(app.tree));
+        ASSERT_EQ(run.exitCode, 0) << run.stderrText;
+        EXPECT_EQ(fs::exists(app.tree.records + "/hostile"), testCase.hostile);
+        EXPECT_EQ(app.probed("sibling"), testCase.sibling ? "True" : "False");
+        std::string path0 = app.probed("path0");
+        if (testCase.path0.empty()) {
+            bool isolated = contains(testCase.words, "-I");
+            EXPECT_EQ(path0, isolated ? pythonPrefix() + "/lib/" + zippedLibrary()
+                                      : app.tree.appDir + "/share/lib");
+        } else {
+            EXPECT_EQ(path0, path0s.at(testCase.path0));
+        }
+        if (!testCase.hostile) {
+            EXPECT_EQ(app.probed("json").rfind(pythonPrefix() + "/lib/python3", 0), 0u)
+                << app.probed("json");
+        }
+    }
+}
+
+// The result of applauncher-doctor's runtime check step for the tree's
+// launcher run with `args`, and the doctor's exit status.
+struct DoctorCheck {
+    int exitCode;
+    std::string result;
+};
+
+DoctorCheck doctorCheck(const AppTree &tree, const Strings &args, const Environment &env) {
+    Strings words = {PYTHON_DOCTOR, "--timeout", "30", tree.exe};
+    words.insert(words.end(), args.begin(), args.end());
+    LaunchResult run = runCommand(tree, words, env);
+    std::istringstream lines(run.stdoutText);
+    const std::string step = ". runtime check: ";
+    for (std::string line; std::getline(lines, line);) {
+        if (line.find(step) != std::string::npos) {
+            return {run.exitCode, line.substr(line.find(step) + step.size())};
+        }
+    }
+    return {run.exitCode, "no runtime check step in: " + run.stdoutText};
+}
+
+TEST(PythonCheck, RefusesWhatTheLaunchRefusesInItsWordsAndRunsNoneOfTheApplication) {
+    const std::string script = "$APPDIR/share/app/main.py";
+    struct Case {
+        Strings words;
+        int status;  // the launch's
+    };
+    const std::vector<Case> cases = {
+        {{script}, 0},
+        {{"--entry-point", "entry_targets:returns_zero"}, 0},
+        {{"-B", "--entry-point", "entry_targets:Holder.returns_five"}, 5},
+        {{"-m", "safe_path_probe"}, 0},
+        {{"--no-safe-path", "-m", "cwd_only"}, 0},
+        {{"--version"}, 0},
+        {{"-Z", script}, 2},
+        {{"-X", "utf8=bad", script}, 1},
+        {{"-X", "frozen_modules=bad", script}, 1},
+        {{"--check-hash-based-pycs", "sometimes", script}, 2},
+        {{"--entry-point"}, 2},
+        {{"--entry-point", "entry_targets"}, 1},
+        {{"--entry-point", "nosuch_module:run"}, 1},
+        {{"--entry-point", "nosuch_package.cli:run"}, 1},
+        {{"-m", "nosuch_module"}, 1},
+        {{"-m", "nosuch_package.sub"}, 1},
+        {{"-m", "cwd_only"}, 1},
+        {{"$APPDIR/share/app/missing.py"}, 2},
+    };
+    for (const Case &testCase : cases) {
+        SCOPED_TRACE(joined(testCase.words));
+        WordsTree app(testCase.words);
+        std::ofstream(app.tree.root + "/cwd_only.py")
+            << "import safe_path_probe\nsafe_path_probe.probe()\n";
+        Environment env = pythonEnvironment(app.tree);
+        DoctorCheck check = doctorCheck(app.tree, {}, env);
+        EXPECT_FALSE(fs::exists(app.tree.records + "/imported-entry_targets"));
+        EXPECT_FALSE(fs::exists(app.tree.records + "/probe"));
+        LaunchResult run = runLauncher(app.tree, {}, env);
+        EXPECT_EQ(run.exitCode, testCase.status) << run.stderrText << run.stdoutText;
+        bool refused = testCase.status != 0 && testCase.status != 5;
+        EXPECT_EQ(check.exitCode, refused ? 1 : 0) << check.result;
+        EXPECT_EQ(check.result.rfind("python: ", 0), 0u) << check.result;
+        Strings lines = plainLines(run.stderrText);
+        if (refused) {
+            ASSERT_FALSE(lines.empty());
+            EXPECT_NE(check.result.find(lines.front()), std::string::npos)
+                << check.result << "\nthe launch: " << lines.front();
+        }
+    }
+}
+
+TEST(PythonCheck, LooksForTheModuleWhereTheVenvPutsTheLaunch) {
+    struct Case {
+        std::string spec;
+        bool inVenv;
+        bool starts;
+    };
+    // pip is in the system's site-packages (python3-pip) and not in a venv
+    // made without it; venvonly only in the venv.
+    const std::vector<Case> cases = {
+        {"venvonly:run", true, true},
+        {"pip:main", true, false},
+        {"venvonly:run", false, false},
+    };
+    for (const Case &testCase : cases) {
+        SCOPED_TRACE(testCase.spec + (testCase.inVenv ? " in the venv" : ""));
+        WordsTree app({"--entry-point", testCase.spec},
+                      testCase.inVenv ? "env=HUX_PYTHON_VENV=$APPDIR/venv\n" : "");
+        std::string venv = app.tree.appDir + "/venv";
+        fs::create_directories(venv + "/bin");
+        fs::create_symlink(PYTHON_INTERPRETER, venv + "/bin/python3");
+        std::ofstream(venv + "/pyvenv.cfg")
+            << "home = " << fs::path(PYTHON_INTERPRETER).parent_path().string()
+            << "\ninclude-system-site-packages = false\n";
+        fs::create_directories(sitePackages(venv));
+        std::ofstream(sitePackages(venv) + "/venvonly.py") << "def run():\n    return 0\n";
+        Environment env = pythonEnvironment(app.tree);
+        DoctorCheck check = doctorCheck(app.tree, {}, env);
+        LaunchResult run = runLauncher(app.tree, {}, env);
+        EXPECT_EQ(run.exitCode, testCase.starts ? 0 : 1) << run.stderrText;
+        EXPECT_EQ(check.exitCode, testCase.starts ? 0 : 1) << check.result;
+        std::string module = testCase.spec.substr(0, testCase.spec.find(':'));
+        EXPECT_NE(check.result.find(testCase.starts ? module + " from " + sitePackages(venv)
+                                                    : "No module named '" + module + "'"),
+                  std::string::npos)
+            << check.result;
     }
 }
 

@@ -15,11 +15,12 @@ set(pythonTestDefinitions
   PYTHON_RUNTIME_WITHOUT_INTERPRETER="$<TARGET_FILE:hux_python_without_interpreter>"
   PYTHON_MISSING_INTERPRETER="${PYTHON_MISSING_INTERPRETER}"
   PYTHON_INTERPRETER="${HUX_PYTHON_INTERPRETER}"
-  PYTHON_PROGRAMS="${CMAKE_CURRENT_SOURCE_DIR}/python")
+  PYTHON_PROGRAMS="${CMAKE_CURRENT_SOURCE_DIR}/python"
+  PYTHON_DOCTOR="$<TARGET_FILE:applauncher_doctor>")
 
 applauncher_gtest(python_runtime_test LABELS runtime TIMEOUT 300 LINK launch_harness
   SOURCES python_runtime_test.cpp DEFINES ${pythonTestDefinitions}
-  NEEDS applauncher_aux hux_python hux_python_without_interpreter)
+  NEEDS applauncher_aux hux_python hux_python_without_interpreter applauncher_doctor)
 
 applauncher_gtest(python_library_test LABELS unit LINK quiet_writer ${CMAKE_DL_LIBS}
   SOURCES python/runtime_library_test.cpp DEFINES ${pythonTestDefinitions}

@@ -1,4 +1,5 @@
-/* The debug trace: one write per line, through the quiet writer. */
+/* The debug trace: one write per line, its control characters escaped,
+ * through the quiet writer. */
 #ifndef _GNU_SOURCE
 #define _GNU_SOURCE
 #endif
@@ -24,6 +25,7 @@ void huxTrace(const char *format, ...) {
     int bodyLength = vasprintf(&body, format, args);
     va_end(args);
     if (bodyLength >= 0) {
+        quietEscapeControls(body, (size_t)bodyLength);
         int length = asprintf(&line, "[%d]: %s\n", (int)getpid(), body);
         if (length >= 0) {
             quietWrite(STDERR_FILENO, line, (size_t)length);

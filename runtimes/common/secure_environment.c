@@ -52,12 +52,15 @@ char *huxTrustedPath(const char *path) {
         return strdup(path);
     }
     char resolved[PATH_MAX];
-    char checked[PATH_MAX];
     if (realpath(path, resolved) == NULL) {
         return NULL;
     }
-    memcpy(checked, resolved, sizeof checked);
-    return resolvedOnlyRootCanChange(checked) ? strdup(resolved) : NULL;
+    char *trusted = strdup(resolved);
+    if (trusted != NULL && !resolvedOnlyRootCanChange(resolved)) {
+        free(trusted);
+        trusted = NULL;
+    }
+    return trusted;
 }
 
 char *huxTrustedDirectoryVariable(const char *name) {

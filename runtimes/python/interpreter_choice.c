@@ -14,9 +14,7 @@
 #error "HUX_PYTHON_INTERPRETER must name the interpreter of the linked CPython"
 #endif
 
-/* The formatted text in fresh heap memory, or null when memory ran out. */
-static char *formatText(const char *format, ...) __attribute__((format(printf, 1, 2)));
-static char *formatText(const char *format, ...) {
+char *huxFormatText(const char *format, ...) {
     va_list args;
     va_start(args, format);
     char *text = NULL;
@@ -36,13 +34,13 @@ static char *absolutePath(const char *path) {
         length--;
     }
     if (path[0] == '/') {
-        return formatText("%.*s", (int)length, path);
+        return huxFormatText("%.*s", (int)length, path);
     }
     char *workingDirectory = getcwd(NULL, 0);
     if (workingDirectory == NULL) {
         return NULL;
     }
-    char *absolute = formatText("%s/%.*s", workingDirectory, (int)length, path);
+    char *absolute = huxFormatText("%s/%.*s", workingDirectory, (int)length, path);
     free(workingDirectory);
     return absolute;
 }
@@ -71,8 +69,8 @@ static int chooseVirtualEnvironment(HuxInterpreter *chosen, const char *venv) {
     if (chosen->venv == NULL) {
         return 0;
     }
-    char *config = formatText("%s/pyvenv.cfg", chosen->venv);
-    chosen->executable = formatText("%s/bin/python3", chosen->venv);
+    char *config = huxFormatText("%s/pyvenv.cfg", chosen->venv);
+    chosen->executable = huxFormatText("%s/bin/python3", chosen->venv);
     if (config == NULL || chosen->executable == NULL) {
         free(config);
         return 0;
@@ -80,10 +78,11 @@ static int chooseVirtualEnvironment(HuxInterpreter *chosen, const char *venv) {
     int configured = isRegularFile(config);
     free(config);
     if (!configured) {
-        chosen->problem = formatText("%s is not a virtual environment (no pyvenv.cfg)", venv);
+        chosen->problem = huxFormatText("%s is not a virtual environment (no pyvenv.cfg)", venv);
     } else if (!isExecutableFile(chosen->executable)) {
-        chosen->problem = formatText("%s not found: recreate the virtual environment with %s -m venv",
-                                     chosen->executable, HUX_PYTHON_INTERPRETER);
+        chosen->problem =
+            huxFormatText("%s not found: recreate the virtual environment with %s -m venv",
+                          chosen->executable, HUX_PYTHON_INTERPRETER);
     }
     return chosen->problem == NULL;
 }
@@ -100,11 +99,11 @@ int huxChooseInterpreter(HuxInterpreter *chosen) {
     }
     free(venv);
     if (!isExecutableFile(HUX_PYTHON_INTERPRETER)) {
-        chosen->problem = formatText("%s not found: install %s", HUX_PYTHON_INTERPRETER,
-                                     baseName(HUX_PYTHON_INTERPRETER));
+        chosen->problem = huxFormatText("%s not found: install %s", HUX_PYTHON_INTERPRETER,
+                                        baseName(HUX_PYTHON_INTERPRETER));
         return 0;
     }
-    chosen->executable = formatText("%s", HUX_PYTHON_INTERPRETER);
+    chosen->executable = huxFormatText("%s", HUX_PYTHON_INTERPRETER);
     return chosen->executable != NULL;
 }
 

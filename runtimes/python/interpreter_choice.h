@@ -18,6 +18,10 @@ typedef struct {
  * only when memory ran out). Release the result in either case. */
 int huxChooseInterpreter(HuxInterpreter *chosen);
 
+/* The formatted text in fresh heap memory, or null when memory ran out
+ * (for every source of the library). */
+char *huxFormatText(const char *format, ...) __attribute__((format(printf, 1, 2)));
+
 /* Frees the texts of `chosen` and sets them to null. */
 void huxReleaseInterpreter(HuxInterpreter *chosen);
 

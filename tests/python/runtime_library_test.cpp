@@ -12,6 +12,7 @@
 #include <fstream>
 #include <functional>
 #include <string>
+#include <vector>
 
 #include <gtest/gtest.h>
 
@@ -19,7 +20,7 @@ namespace {
 
 namespace fs = std::filesystem;
 
-using CheckFn = int32_t (*)(char *message, int32_t size);
+using CheckFn = int32_t (*)(char *message, int32_t size, int32_t argCount, char **args);
 
 // The HUX_Check export of the runtime library at `path` (loaded for good).
 CheckFn checkOf(const char *path) {
@@ -41,7 +42,7 @@ Checked runCheck(CheckFn check, const char *venv) {
         unsetenv("HUX_PYTHON_VENV");
     }
     char message[8192];
-    int32_t status = check(message, sizeof message);
+    int32_t status = check(message, sizeof message, 0, nullptr);
     unsetenv("HUX_PYTHON_VENV");
     return {status, message};
 }
@@ -71,6 +72,13 @@ std::string interpreterVersion() {
     }
     std::string version = line;
     return version.substr(0, version.find('\n'));
+}
+
+// The directory of the interpreter's standard library (/usr/lib/python3.11).
+std::string pythonLibrary() {
+    fs::path interpreter = PYTHON_INTERPRETER;
+    return interpreter.parent_path().parent_path().string() + "/lib/" +
+           interpreter.filename().string();
 }
 
 TEST(PythonCheck, DescribesTheInterpreterItWouldNameOrTheVenv) {
@@ -134,16 +142,97 @@ TEST(PythonCheck, MessageIsTruncatedToItsSizeAndTerminated) {
     unsetenv("HUX_PYTHON_VENV");
     char message[16];
     memset(message, 'x', sizeof message);
-    EXPECT_EQ(check(message, 12), 0);
+    EXPECT_EQ(check(message, 12, 0, nullptr), 0);
     EXPECT_EQ(std::string(message), std::string("python: " PYTHON_INTERPRETER).substr(0, 11));
     EXPECT_EQ(message[12], 'x');
-    EXPECT_EQ(check(message, 1), 0);
+    EXPECT_EQ(check(message, 1, 0, nullptr), 0);
     EXPECT_EQ(message[0], '\0');
     message[0] = 'x';
-    EXPECT_EQ(check(message, 0), 0);
-    EXPECT_EQ(check(message, -5), 0);
-    EXPECT_EQ(check(nullptr, 100), 0);
+    EXPECT_EQ(check(message, 0, 0, nullptr), 0);
+    EXPECT_EQ(check(message, -5, 0, nullptr), 0);
+    EXPECT_EQ(check(nullptr, 100, 0, nullptr), 0);
     EXPECT_EQ(message[0], 'x');
+}
+
+// Runs `check` with the argument vector `args` in a child process, as
+// applauncher-doctor does (a check that reads one starts the interpreter);
+// the child sends back the status and message, and runs the check a second
+// time when `twice`.
+Checked checkInChild(CheckFn check, std::vector<std::string> args, bool twice = false) {
+    int fds[2];
+    if (pipe(fds) != 0) {
+        return {-1, "no pipe"};
+    }
+    pid_t pid = fork();
+    if (pid == 0) {
+        close(fds[0]);
+        std::vector<char *> argv;
+        for (std::string &arg : args) {
+            argv.push_back(arg.data());
+        }
+        argv.push_back(nullptr);
+        char message[4096];
+        int32_t status = 0;
+        for (int round = 0; round < (twice ? 2 : 1); round++) {
+            status = check(message, sizeof message, (int32_t)args.size(), argv.data());
+        }
+        std::string reply = std::to_string(status) + " " + message;
+        _exit(write(fds[1], reply.data(), reply.size()) == (ssize_t)reply.size() ? 0 : 1);
+    }
+    close(fds[1]);
+    std::string reply;
+    char buffer[4096];
+    for (ssize_t got; (got = read(fds[0], buffer, sizeof buffer)) > 0;) {
+        reply.append(buffer, (size_t)got);
+    }
+    close(fds[0]);
+    int waited = 0;
+    waitpid(pid, &waited, 0);
+    size_t space = reply.find(' ');
+    if (!WIFEXITED(waited) || WEXITSTATUS(waited) != 0 || space == std::string::npos) {
+        return {-1, "the child ended with wait status " + std::to_string(waited) + ": " + reply};
+    }
+    return {std::stoi(reply.substr(0, space)), reply.substr(space + 1)};
+}
+
+TEST(PythonCheck, ReadsTheArgumentVectorAsTheLaunchAndSaysWhatWouldRun) {
+    CheckFn check = checkOf(PYTHON_RUNTIME_LIBRARY);
+    ASSERT_NE(check, nullptr) << dlerror();
+    unsetenv("HUX_PYTHON_VENV");
+    TemporaryDirectory dir;
+    std::string script = dir.path + "/main.py";
+    std::ofstream(script) << "raise SystemExit('the check ran the script')\n";
+    std::string system = "python: " PYTHON_INTERPRETER " (CPython " + interpreterVersion() + ")";
+    struct Case {
+        std::vector<std::string> args;
+        int32_t status;
+        std::string message;
+    };
+    const std::vector<Case> cases = {
+        {{"app"}, 0, system},
+        {{"app", "-c", "raise SystemExit(3)"}, 0, system},
+        {{"app", "-B", script, "-Z"}, 0, system + "; script " + script},
+        {{"app", "--entry-point", "json:dumps", "x"}, 0,
+         system + "; entry point json:dumps, json from " + pythonLibrary() + "/json/__init__.py"},
+        {{"app", "--entry-point"}, 1,
+         "python: Argument expected for the --entry-point option: give it MODULE:FUNCTION"},
+        {{"app", "--help"}, 0,
+         system + "; the interpreter's options end it before any application: usage: app "
+                  "[option] ... [-c cmd | -m mod | file | -] [arg] ..."},
+        {{"app", "-W"}, 1,
+         "python: Argument expected for the -W option (exit status 2): correct the "
+         "interpreter's options in the launch data"},
+    };
+    for (const Case &testCase : cases) {
+        SCOPED_TRACE(testCase.args.back());
+        Checked checked = checkInChild(check, testCase.args);
+        EXPECT_EQ(checked.status, testCase.status);
+        EXPECT_EQ(checked.message, testCase.message);
+    }
+    Checked again = checkInChild(check, {"app", script}, /*twice=*/true);
+    EXPECT_EQ(again.status, 0);
+    EXPECT_EQ(again.message,
+              system + "; arguments not read: an interpreter already runs in this process");
 }
 
 // Runs `body` in a child process with standard error on `stderrFd` and
