@@ -288,40 +288,23 @@ TEST(JvmArchive, EachWayOfTurningItOffLeavesNoArchiveAndSaysWhy) {
     }
 }
 
-// The full path of the command `name` in /usr/sbin, /usr/bin, /sbin or
-// /bin, or "".
-std::string systemCommand(const std::string &name) {
-    for (const char *dir : {"/usr/sbin", "/usr/bin", "/sbin", "/bin"}) {
-        std::string path = std::string(dir) + "/" + name;
-        if (access(path.c_str(), X_OK) == 0) {
-            return path;
-        }
-    }
-    return "";
-}
-
 TEST(JvmArchive, InSecureModeThereIsNone) {
     if (launcherIsWrapped()) {
         GTEST_SKIP() << vmUnderValgrind;
     }
-    std::string setpriv = systemCommand("setpriv");
-    std::string setcap = systemCommand("setcap");
-    if (geteuid() != 0 || getenv("APPLAUNCHER_TEST_UNPRIVILEGED") != nullptr ||
-        setpriv.empty() || setcap.empty()) {
-        GTEST_SKIP() << "needs root, setcap and setpriv (Debian: libcap2-bin, util-linux) to "
-                        "start the launcher with a file capability as another user";
+    std::string setpriv;
+    std::string unavailable = privilegedStartUnavailable(&setpriv);
+    if (!unavailable.empty()) {
+        GTEST_SKIP() << unavailable;
     }
     CachedTree app;
-    fs::permissions(app.tree.root,
-                    fs::perms::all & ~fs::perms::group_write & ~fs::perms::others_write);
+    openToOthers(app.tree);
     fs::permissions(app.cache, fs::perms::all);
-    if (system((setcap + " cap_net_bind_service=+ep '" + app.tree.exe + "' 2>/dev/null").c_str()) !=
-        0) {
+    if (!grantPrivilege(app.tree.exe, Privilege::capability)) {
         GTEST_SKIP() << "the file system takes no file capability";
     }
-    LaunchResult run = runLauncherUnder({setpriv, "--reuid=65534", "--regid=65534",
-                                         "--clear-groups"},
-                                        app.tree, {"thread-name"}, app.environment());
+    LaunchResult run = runLauncherUnder(asNobody(setpriv), app.tree, {"thread-name"},
+                                        app.environment());
     EXPECT_EQ(run.exitCode, 0) << run.stderrText;
     EXPECT_EQ(run.stdoutText, "thread main\n");
     EXPECT_EQ(app.files(), Strings{});
