@@ -19,7 +19,7 @@ set -eu
 cd "$(dirname "$0")/.."
 scripts/install-packages.sh cmake g++ make libgtest-dev libbenchmark-dev valgrind libpython3-dev \
     pkg-config rpm python3 python3.11 python3-pip python3-setuptools python3-wheel \
-    openjdk-17-jdk-headless yamllint dpkg-dev debhelper lintian file libcap2-bin
+    openjdk-17-jdk-headless rhino yamllint dpkg-dev debhelper lintian file libcap2-bin
 
 echo "== release build and tests"
 cmake --preset release >/dev/null
