@@ -17,8 +17,23 @@
 # beside the fallback road of startup.sh (fallback, fallback_commands,
 # noop, floor), so that the launcher's own fallback-road share is measured
 # in the same run (as the reference of the targets; its own target is
-# startup.sh's). X is python (RUNS/2 rounds, default 250) and java
-# (RUNS/5 rounds, default 100).
+# startup.sh's). X is python (RUNS/2 rounds, default 250), java
+# (RUNS/5 rounds, default 100) and rhino (RUNS/10 rounds, default 50):
+# Debian's Rhino (/usr/share/java/js.jar) running a small script, from an
+# application tree made here (bin/rhino, the reference library, the JVM
+# runtime library, -cp js.jar org.mozilla.javascript.tools.shell.Main),
+# against $JAVA_HOME/bin/java with the same class path, class and script.
+#
+# The JVM runtime library keeps a class data archive per application in
+# the private HOME's cache: the warm-up rounds record it, and the timed
+# launcher and floor runs map it. X_first is the launcher with a cache
+# emptied before each start (a shell removes it, then runs the launcher),
+# so that it records the archive every time: the first start's cost. The
+# Java groups print, besides the figures above, the ratio of the later
+# starts' median CPU time (user and system, children included: the
+# package queries, the VM's compiler and collector threads) to java's,
+# against the target 0.70, with the ratio of wall times beside it, and
+# the first start's extra cost against java, without a target.
 #
 # Then a Python console script's entry point (yamllint.cli:run, Debian's
 # yamllint, RUNS/5 rounds) through the CPython runtime library's entry-point
@@ -52,7 +67,10 @@ java_home=${BENCH_JAVA_HOME:-/usr/lib/jvm/java-17-openjdk-amd64}
 fallback=$work/fallback
 app_tree "$fallback" "$build/auxlib/libapplauncher.so"
 root=$work/root
-mkdir -p "$root"
+mkdir -p "$root" "$work/first-home"
+# The shell words that start "$0" "$@" with an empty cache: a first start.
+# shellcheck disable=SC2016
+first_start='rm -rf "$HOME/.cache" && exec "$0" "$@"'
 
 # fallback_group COMMAND...: runs COMMAND with the fallback road's
 # programs after its own arguments (which end in a program group).
@@ -66,21 +84,30 @@ fallback_group() {
 }
 
 status=0
-# timed ROUNDS [VARIABLE=VALUE...] -- PROGRAMS...: one startup_bench run of
-# the fallback group and PROGRAMS; keeps its worst status.
+# timed ROUNDS [VARIABLE=VALUE | --ratio R | --extra E]... -- PROGRAMS...:
+# one startup_bench run of the fallback group and PROGRAMS, with the
+# variables set and the ratios and differences asked for; keeps its worst
+# status.
 timed() {
     rounds=$1
     shift
     variables=""
+    figures=""
     while [ "$1" != -- ]; do
-        variables="$variables $1"
+        case $1 in
+        --ratio | --extra)
+            figures="$figures $1 $2"
+            shift
+            ;;
+        *) variables="$variables $1" ;;
+        esac
         shift
     done
     shift
     code=0
     # shellcheck disable=SC2086
-    fallback_group clean_env $variables "$bin/startup_bench" --fallback-reference "$rounds" "$@" ||
-        code=$?
+    fallback_group clean_env $variables "$bin/startup_bench" --fallback-reference $figures \
+        "$rounds" "$@" || code=$?
     [ "$code" -eq 0 ] || [ "$code" -eq 3 ] || exit "$code"
     [ "$code" -eq 0 ] || status=$code
 }
@@ -160,12 +187,17 @@ if [ -f "$build/runtimes/jvm/libhux_jvm.so" ] && [ -x "$java_home/bin/java" ] &&
     expect_output java_floor "$work/java.expected" JAVA_HOME="$java_home" "$@" \
         "$bin/startup_floor" "$hello_java/lib/libhux_jvm.so" "$hello_java/bin/hello-java" -jar \
         "$jar" Alice
+    expect_output java_first "$work/java.expected" JAVA_HOME="$java_home" "$@" \
+        HOME="$work/first-home" /bin/sh -c "$first_start" "$hello_java/bin/hello-java" Alice
     expect_output java_direct "$work/java.expected" JAVA_HOME="$java_home" "$@" \
         "$java_home/bin/java" -jar "$jar" Alice
     echo
     echo "hello-java on Java $version ($java_home): the launcher, its floor and its java print the same"
-    timed $((runs / 5 > 0 ? runs / 5 : 1)) JAVA_HOME="$java_home" -- \
+    timed $((runs / 5 > 0 ? runs / 5 : 1)) JAVA_HOME="$java_home" \
+        --ratio 'java/java_direct<=0.70' --extra java_first-java_direct -- \
         java "$hello_java/bin/hello-java" Alice -- \
+        java_first HOME="$work/first-home" /bin/sh -c "$first_start" "$hello_java/bin/hello-java" \
+        Alice -- \
         java_commands "$bin/startup_commands" "$(rpm_query "$hello_java/bin/hello-java")" \
         "$(dpkg_search "$hello_java/bin/hello-java")" -- \
         java_floor "$@" "$bin/startup_floor" "$hello_java/lib/libhux_jvm.so" \
@@ -173,5 +205,44 @@ if [ -f "$build/runtimes/jvm/libhux_jvm.so" ] && [ -x "$java_home/bin/java" ] &&
         java_direct "$@" "$java_home/bin/java" -jar "$jar" Alice
 else
     echo "hello-java: not run (no libhux_jvm.so or hello.jar in $build, or no $java_home/bin/java)"
+fi
+
+rhino_jar=/usr/share/java/js.jar
+rhino_main=org.mozilla.javascript.tools.shell.Main
+rhino=$root/opt/rhino
+if [ -f "$build/runtimes/jvm/libhux_jvm.so" ] && [ -x "$java_home/bin/java" ] &&
+    [ -f "$rhino_jar" ]; then
+    mkdir -p "$rhino/bin" "$rhino/lib" "$rhino/share"
+    cp "$bin/applauncher" "$rhino/bin/rhino"
+    cp "$build/auxlib/libapplauncher.so" "$build/runtimes/jvm/libhux_jvm.so" "$rhino/lib/"
+    # shellcheck disable=SC2016
+    printf '%s\n' 'runtime=libhux_jvm.so' 'arg=$APPDIR/bin/rhino' 'arg=-cp' "arg=$rhino_jar" \
+        "arg=$rhino_main" >"$rhino/lib/applauncher.cfg"
+    script=$rhino/share/sum.js
+    printf '%s\n' 'var total = 0;' 'for (var i = 1; i <= 1000; i++) { total += i * i; }' \
+        'print("sum of squares " + total + " on " + java.lang.System.getProperty("java.version"));' \
+        >"$script"
+    "$java_home/bin/java" -cp "$rhino_jar" "$rhino_main" "$script" >"$work/rhino.expected"
+    expect_output rhino "$work/rhino.expected" JAVA_HOME="$java_home" "$rhino/bin/rhino" "$script"
+    expect_output rhino_floor "$work/rhino.expected" JAVA_HOME="$java_home" "$bin/startup_floor" \
+        "$rhino/lib/libhux_jvm.so" "$rhino/bin/rhino" -cp "$rhino_jar" "$rhino_main" "$script"
+    expect_output rhino_first "$work/rhino.expected" JAVA_HOME="$java_home" \
+        HOME="$work/first-home" /bin/sh -c "$first_start" "$rhino/bin/rhino" "$script"
+    echo
+    echo "Rhino $(dpkg-query -W -f '${Version}' rhino 2>/dev/null || echo '(version unknown)')" \
+        "on $java_home: the launcher, its floor and java print the same"
+    timed $((runs / 10 > 0 ? runs / 10 : 1)) JAVA_HOME="$java_home" \
+        --ratio 'rhino/rhino_direct<=0.70' --extra rhino_first-rhino_direct -- \
+        rhino "$rhino/bin/rhino" "$script" -- \
+        rhino_first HOME="$work/first-home" /bin/sh -c "$first_start" "$rhino/bin/rhino" \
+        "$script" -- \
+        rhino_commands "$bin/startup_commands" "$(rpm_query "$rhino/bin/rhino")" \
+        "$(dpkg_search "$rhino/bin/rhino")" -- \
+        rhino_floor "$bin/startup_floor" "$rhino/lib/libhux_jvm.so" "$rhino/bin/rhino" -cp \
+        "$rhino_jar" "$rhino_main" "$script" -- \
+        rhino_direct "$java_home/bin/java" -cp "$rhino_jar" "$rhino_main" "$script"
+else
+    echo "rhino: not run (no libhux_jvm.so in $build, no $java_home/bin/java or no $rhino_jar:" \
+        "Debian's rhino)"
 fi
 exit "$status"

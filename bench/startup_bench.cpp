@@ -22,10 +22,17 @@
 // VARIABLE=VALUE words between a NAME and its COMMAND are set in that
 // program's environment alone.
 //
-// Usage: startup_bench [--fallback-reference] RUNS NAME [VARIABLE=VALUE...] COMMAND [ARG...]
+// With --ratio NAME/DIRECT<=LIMIT, it also prints the ratio of the two
+// programs' median CPU times (user and system, their children's included)
+// against LIMIT, with the ratio of their median wall times beside it; with
+// --extra NAME-OTHER, the difference of their medians, without a target.
+//
+// Usage: startup_bench [--fallback-reference] [--ratio NAME/DIRECT<=LIMIT]...
+//        [--extra NAME-OTHER]... RUNS NAME [VARIABLE=VALUE...] COMMAND [ARG...]
 //        [-- NAME ...]...
 #include <fcntl.h>
 #include <spawn.h>
+#include <sys/resource.h>
 #include <sys/wait.h>
 #include <time.h>
 #include <unistd.h>
@@ -51,6 +58,7 @@ struct Program {
     std::vector<char *> argv;             // null-terminated
     std::vector<char *> envp;             // null-terminated
     std::vector<double> milliseconds;
+    std::vector<double> cpuMilliseconds;  // user + system, its children's included
 };
 
 double now() {
@@ -61,8 +69,9 @@ double now() {
 
 // Runs the program once with its standard streams on /dev/null. Returns
 // its wall time in milliseconds, or a negative number when it could not
-// start or did not exit with status 0.
-double runOnce(Program &program) {
+// start or did not exit with status 0; stores the CPU time it and its
+// children took in *cpu.
+double runOnce(Program &program, double *cpu) {
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);
     for (int fd = 0; fd <= 2; fd++) {
@@ -74,10 +83,13 @@ double runOnce(Program &program) {
     int failed = posix_spawn(&pid, program.argv[0], &actions, nullptr, program.argv.data(),
                              program.envp.data());
     int status = 0;
+    rusage usage{};
     if (failed == 0) {
-        waitpid(pid, &status, 0);
+        wait4(pid, &status, 0, &usage);
     }
     double elapsed = now() - start;
+    *cpu = (double)(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) * 1e3 +
+           (double)(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e3;
     posix_spawn_file_actions_destroy(&actions);
     if (failed != 0 || !WIFEXITED(status) || WEXITSTATUS(status) != 0) {
         return -1;
@@ -136,7 +148,7 @@ std::vector<Program> parsePrograms(int argc, char **argv) {
         if (std::strcmp(argv[i], "--") == 0) {
             groupStarts = true;
         } else if (groupStarts) {
-            programs.push_back(Program{argv[i], {}, {}, {}, {}});
+            programs.push_back(Program{argv[i], {}, {}, {}, {}, {}});
             groupStarts = false;
         } else if (programs.back().argv.empty() && isAssignment(argv[i])) {
             programs.back().assignments.push_back(argv[i]);
@@ -253,7 +265,8 @@ bool runRounds(std::vector<Program> &programs, int runs) {
         std::shuffle(order.begin(), order.end(), random);
         for (size_t i : order) {
             Program &program = programs[i];
-            double elapsed = runOnce(program);
+            double cpu = 0;
+            double elapsed = runOnce(program, &cpu);
             if (elapsed < 0) {
                 std::fprintf(stderr, "startup_bench: %s (%s) failed\n", program.name.c_str(),
                              program.argv[0]);
@@ -261,6 +274,7 @@ bool runRounds(std::vector<Program> &programs, int runs) {
             }
             if (round >= warmUp) {
                 program.milliseconds.push_back(elapsed);
+                program.cpuMilliseconds.push_back(cpu);
             }
         }
     }
@@ -271,14 +285,16 @@ bool runRounds(std::vector<Program> &programs, int runs) {
 // `samples`.
 void printTable(const std::vector<Program> &programs, int runs, Medians *median,
                 Samples *samples) {
-    std::printf("%-18s %9s %9s %9s %9s  (ms, %d runs each, interleaved)\n", "program", "median",
-                "p25", "p75", "min", runs);
+    std::printf("%-18s %9s %9s %9s %9s %9s  (ms, %d runs each, interleaved)\n", "program",
+                "median", "p25", "p75", "min", "cpu", runs);
     for (const Program &program : programs) {
         (*median)[program.name] = quantile(program.milliseconds, 0.5);
+        (*median)[program.name + "@cpu"] = quantile(program.cpuMilliseconds, 0.5);
         (*samples)[program.name] = &program.milliseconds;
-        std::printf("%-18s %9.3f %9.3f %9.3f %9.3f\n", program.name.c_str(),
+        std::printf("%-18s %9.3f %9.3f %9.3f %9.3f %9.3f\n", program.name.c_str(),
                     (*median)[program.name], quantile(program.milliseconds, 0.25),
-                    quantile(program.milliseconds, 0.75), quantile(program.milliseconds, 0.0));
+                    quantile(program.milliseconds, 0.75), quantile(program.milliseconds, 0.0),
+                    (*median)[program.name + "@cpu"]);
     }
 }
 
@@ -327,6 +343,52 @@ bool printComparisons(const std::vector<Program> &programs, const Medians &media
     return met;
 }
 
+// A ratio asked for with --ratio NAME/DIRECT<=LIMIT.
+struct Ratio {
+    std::string name;
+    std::string direct;
+    double limit;
+};
+
+// Reads "NAME/DIRECT<=LIMIT" into *ratio; false when it is not of that form.
+bool parseRatio(const char *text, Ratio *ratio) {
+    std::string word = text;
+    size_t slash = word.find('/');
+    size_t bound = word.find("<=");
+    if (slash == std::string::npos || bound == std::string::npos || slash == 0 ||
+        bound < slash + 2) {
+        return false;
+    }
+    char *end = nullptr;
+    ratio->name = word.substr(0, slash);
+    ratio->direct = word.substr(slash + 1, bound - slash - 1);
+    ratio->limit = std::strtod(word.c_str() + bound + 2, &end);
+    return *end == '\0' && ratio->limit > 0;
+}
+
+// Prints, for each ratio whose programs were measured, the medians' ratio
+// of CPU time (user and system, children included) against its limit and
+// of wall time beside it. Returns whether every limit was kept.
+bool printRatios(const std::vector<Ratio> &ratios, const Medians &median) {
+    bool met = true;
+    for (const Ratio &ratio : ratios) {
+        if (!measured(median, {ratio.name, ratio.direct})) {
+            std::printf("%s/%s: not measured\n", ratio.name.c_str(), ratio.direct.c_str());
+            met = false;
+            continue;
+        }
+        double cpu = median.at(ratio.name + "@cpu") / median.at(ratio.direct + "@cpu");
+        double wall = median.at(ratio.name) / median.at(ratio.direct);
+        bool kept = cpu <= ratio.limit;
+        std::string what = ratio.name + " / " + ratio.direct + ", CPU time";
+        std::printf("TARGET %-58s %10.3f (<= %.2f): %s; wall time %.3f = %.3f / %.3f ms\n",
+                    what.c_str(), cpu, ratio.limit, kept ? "met" : "MISSED", wall,
+                    median.at(ratio.name), median.at(ratio.direct));
+        met = met && kept;
+    }
+    return met;
+}
+
 // Prints, for every X with an X_script, X / X_script - 1 from the medians
 // (and X - X_script round by round) against the target of 5 %; returns
 // whether every target was met.
@@ -361,19 +423,50 @@ bool printScriptComparisons(const std::vector<Program> &programs, const Medians 
     return met;
 }
 
+// Prints the difference of two programs' medians, wall and CPU time, for
+// each "NAME-OTHER" of `extras` whose programs were measured.
+void printExtras(const std::vector<std::string> &extras, const Medians &median) {
+    for (const std::string &extra : extras) {
+        size_t dash = extra.find('-');
+        std::string name = extra.substr(0, dash);
+        std::string other = dash == std::string::npos ? "" : extra.substr(dash + 1);
+        if (!measured(median, {name, other})) {
+            continue;
+        }
+        std::printf("%-8s %s - %s: %+.3f ms wall, %+.3f ms CPU (no target)\n", "", name.c_str(),
+                    other.c_str(), median.at(name) - median.at(other),
+                    median.at(name + "@cpu") - median.at(other + "@cpu"));
+    }
+}
+
 } // namespace
 
 int main(int argc, char **argv) {
     bool fallbackTarget = true;
-    if (argc > 1 && std::strcmp(argv[1], "--fallback-reference") == 0) {
-        fallbackTarget = false;
-        argc--;
-        argv++;
+    std::vector<Ratio> ratios;
+    std::vector<std::string> extras;
+    for (;;) {
+        Ratio ratio;
+        if (argc > 2 && std::strcmp(argv[1], "--ratio") == 0 && parseRatio(argv[2], &ratio)) {
+            ratios.push_back(ratio);
+        } else if (argc > 2 && std::strcmp(argv[1], "--extra") == 0) {
+            extras.emplace_back(argv[2]);
+        } else if (argc > 1 && std::strcmp(argv[1], "--fallback-reference") == 0) {
+            fallbackTarget = false;
+            argc--;
+            argv++;
+            continue;
+        } else {
+            break;
+        }
+        argc -= 2;
+        argv += 2;
     }
     int runs = argc > 1 ? std::atoi(argv[1]) : 0;
     std::vector<Program> programs = parsePrograms(argc, argv);
     if (runs < 1 || programs.empty()) {
-        std::fprintf(stderr, "usage: startup_bench [--fallback-reference] RUNS NAME "
+        std::fprintf(stderr, "usage: startup_bench [--fallback-reference] [--ratio "
+                             "NAME/DIRECT<=LIMIT]... [--extra NAME-OTHER]... RUNS NAME "
                              "[VARIABLE=VALUE...] COMMAND [ARG...] [-- NAME ...]...\n");
         return 2;
     }
@@ -393,6 +486,11 @@ int main(int argc, char **argv) {
                     "launcher overhead, fallback road", fallback, met ? "met" : "MISSED");
     }
     met = printComparisons(programs, median, samples, share, limited, fallback + 2.0) && met;
+    if (!ratios.empty() || !extras.empty()) {
+        std::printf("\nratios and differences of the medians:\n");
+    }
+    met = printRatios(ratios, median) && met;
+    printExtras(extras, median);
     met = printScriptComparisons(programs, median, samples) && met;
     return met ? 0 : 3;
 }

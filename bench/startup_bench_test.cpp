@@ -122,6 +122,44 @@ TEST(StartupBenchFigures, LauncherAgainstTheRuntimesCommand) {
     EXPECT_TRUE(printAgainstCommand(median, samples, programs[0], "java", 0.5, false, -5.0));
 }
 
+TEST(StartupBenchFigures, RatiosAreReadAndHeldToTheirLimitOnCpuTime) {
+    const struct {
+        const char *text;
+        bool valid;
+        std::string name, direct;
+        double limit;
+    } words[] = {
+        {"rhino/rhino_direct<=0.70", true, "rhino", "rhino_direct", 0.70},
+        {"a/b<=1", true, "a", "b", 1.0},
+        {"a/b<=", false, "", "", 0},
+        {"a/b<=0", false, "", "", 0},
+        {"/b<=0.5", false, "", "", 0},
+        {"a<=0.5", false, "", "", 0},
+        {"a/<=0.5", false, "", "", 0},
+        {"a/b<=0.5x", false, "", "", 0},
+    };
+    for (const auto &word : words) {
+        Ratio ratio;
+        EXPECT_EQ(parseRatio(word.text, &ratio), word.valid) << word.text;
+        if (word.valid) {
+            EXPECT_EQ(ratio.name, word.name);
+            EXPECT_EQ(ratio.direct, word.direct);
+            EXPECT_DOUBLE_EQ(ratio.limit, word.limit);
+        }
+    }
+    // Wall 80/100 = 0.8, CPU 60/100 = 0.6: the limit is held on CPU time.
+    Medians median{{"x", 80.0}, {"x@cpu", 60.0}, {"y", 100.0}, {"y@cpu", 100.0}};
+    testing::internal::CaptureStdout();
+    EXPECT_TRUE(printRatios({{"x", "y", 0.6}}, median));
+    EXPECT_FALSE(printRatios({{"x", "y", 0.59}}, median));
+    EXPECT_FALSE(printRatios({{"x", "missing", 0.9}}, median));
+    std::string printed = testing::internal::GetCapturedStdout();
+    EXPECT_NE(printed.find("0.600 (<= 0.60): met; wall time 0.800 = 80.000 / 100.000 ms"),
+              std::string::npos)
+        << printed;
+    EXPECT_NE(printed.find("x/missing: not measured"), std::string::npos) << printed;
+}
+
 TEST(StartupBenchFigures, LauncherAgainstTheConsoleScriptWithinFivePercent) {
     struct Case {
         double launcher;

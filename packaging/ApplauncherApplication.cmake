@@ -8,6 +8,7 @@
 #     RUNTIME python | jvm | <library target> | <path>
 #     [ARGS <argument>...]
 #     [ENV <NAME=VALUE>...]
+#     [JAVA_VERSIONS <N> | <N>-<M>]
 #     [CONFIG <file>]
 #     [AUXLIB <library target> | <path>]
 #     [DESTINATION <dir>]
@@ -36,11 +37,20 @@
 #   arg=$APPDIR/bin/<name>          the program name the runtime sees
 #   arg=<entry>                     for each ARGS entry
 #   env=<entry>                     for each ENV entry (NAME=VALUE)
+#   env=HUX_JAVA_VERSIONS=<range>   with JAVA_VERSIONS
 #
 # Values are written as given: $APPDIR stays for the reference library to
 # replace with the application's directory. A value holding a newline or a
 # carriage return is refused. CONFIG <file> installs a ready configuration
-# instead; it excludes ARGS and ENV.
+# instead; it excludes ARGS, ENV and JAVA_VERSIONS.
+#
+# JAVA_VERSIONS (RUNTIME jvm only) states the Java feature versions the
+# application runs on: N (N or later) or N-M, N at least 11. The JVM
+# runtime library then takes only a JDK of those versions, and the
+# package's runtime dependency becomes, instead of the JVM runtime
+# library's own: on Debian javaN-runtime-headless (which the JDK packages
+# of Java N and later provide), on RPM java-headless >= 1:N, with
+# java-headless <= 1:M for a range.
 #
 # EXCLUDE_FROM_ALL keeps the component out of a plain `cmake --install`,
 # as install(... EXCLUDE_FROM_ALL) does.
@@ -123,6 +133,31 @@ function(_applauncher_library_file out keyword value)
   set(${out} "${path}" PARENT_SCOPE)
 endfunction()
 
+# Checks JAVA_VERSIONS `versions` ("N" or "N-M", 11 <= N <= M) for
+# RUNTIME `runtime` (which must be jvm), failing naming the keyword; sets
+# `debian_out` and `rpm_out` to the package dependencies that stand for it.
+function(_applauncher_java_dependencies fn runtime versions debian_out rpm_out)
+  if(NOT runtime STREQUAL "jvm")
+    message(FATAL_ERROR "${fn}: JAVA_VERSIONS is for RUNTIME jvm, not ${runtime}")
+  endif()
+  if(NOT versions MATCHES "^([1-9][0-9]*)(-([1-9][0-9]*))?$")
+    message(FATAL_ERROR "${fn}: JAVA_VERSIONS \"${versions}\" is not N or N-M "
+      "(Java feature versions, as 17 or 11-21)")
+  endif()
+  set(low "${CMAKE_MATCH_1}")
+  set(high "${CMAKE_MATCH_3}")
+  if(low LESS 11 OR (NOT high STREQUAL "" AND high LESS low))
+    message(FATAL_ERROR "${fn}: JAVA_VERSIONS ${versions}: the versions must be 11 or "
+      "later (the JVM runtime library's least), the first no greater than the second")
+  endif()
+  set(${debian_out} "java${low}-runtime-headless" PARENT_SCOPE)
+  if(high STREQUAL "")
+    set(${rpm_out} "java-headless >= 1:${low}" PARENT_SCOPE)
+  else()
+    set(${rpm_out} "(java-headless >= 1:${low} with java-headless <= 1:${high})" PARENT_SCOPE)
+  endif()
+endfunction()
+
 # The text of `value` for file(GENERATE): "$<" written so that it stays
 # literal.
 function(_applauncher_literal out value)
@@ -152,7 +187,7 @@ endmacro()
 function(applauncher_add_application)
   set(fn applauncher_add_application)
   cmake_parse_arguments(PARSE_ARGV 0 arg "EXCLUDE_FROM_ALL"
-    "NAME;RUNTIME;CONFIG;AUXLIB;DESTINATION" "ARGS;ENV")
+    "NAME;RUNTIME;CONFIG;AUXLIB;DESTINATION;JAVA_VERSIONS" "ARGS;ENV")
   _applauncher_check_arguments(${fn} NAME RUNTIME)
   set(name "${arg_NAME}")
   if(NOT name MATCHES "^[A-Za-z0-9][A-Za-z0-9._+-]*$")
@@ -163,9 +198,14 @@ function(applauncher_add_application)
   if(name IN_LIST known)
     message(FATAL_ERROR "${fn}: NAME ${name} is already an application")
   endif()
-  if(DEFINED arg_CONFIG AND (DEFINED arg_ARGS OR DEFINED arg_ENV))
-    message(FATAL_ERROR "${fn}: CONFIG excludes ARGS and ENV (the configuration "
-      "is either given or generated)")
+  if(DEFINED arg_CONFIG AND (DEFINED arg_ARGS OR DEFINED arg_ENV OR
+                              DEFINED arg_JAVA_VERSIONS))
+    message(FATAL_ERROR "${fn}: CONFIG excludes ARGS, ENV and JAVA_VERSIONS (the "
+      "configuration is either given or generated)")
+  endif()
+  if(DEFINED arg_JAVA_VERSIONS)
+    _applauncher_java_dependencies(${fn} "${arg_RUNTIME}" "${arg_JAVA_VERSIONS}"
+      java_debian_depends java_rpm_requires)
   endif()
   set(destination "opt/${name}")
   if(DEFINED arg_DESTINATION)
@@ -225,6 +265,9 @@ function(applauncher_add_application)
     if(NOT ${variable})
       set(${variable} "")
     endif()
+    if(DEFINED arg_JAVA_VERSIONS)
+      set(${variable} "${java_${variable}}")
+    endif()
   endforeach()
 
   # The auxiliary library.
@@ -254,6 +297,9 @@ function(applauncher_add_application)
       _applauncher_literal(entry "${entry}")
       string(APPEND content "env=${entry}\n")
     endforeach()
+    if(DEFINED arg_JAVA_VERSIONS)
+      string(APPEND content "env=HUX_JAVA_VERSIONS=${arg_JAVA_VERSIONS}\n")
+    endif()
     set(config_file "${CMAKE_CURRENT_BINARY_DIR}/applauncher/${name}/applauncher.cfg")
     file(GENERATE OUTPUT "${config_file}" CONTENT "${content}")
   endif()

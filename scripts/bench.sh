@@ -13,7 +13,7 @@
 set -eu
 cd "$(dirname "$0")/.."
 scripts/install-packages.sh cmake g++ make libbenchmark-dev libgtest-dev libpython3-dev \
-    pkg-config rpm openjdk-17-jdk-headless python3.11-minimal yamllint dpkg-dev file
+    pkg-config rpm openjdk-17-jdk-headless rhino python3.11-minimal yamllint dpkg-dev file
 if [ -n "${BENCH_BUILD_DIR:-}" ]; then
     build=$BENCH_BUILD_DIR
     cmake -S . -B "$build" -DCMAKE_BUILD_TYPE=Release -DBUILD_TESTING=ON >/dev/null

@@ -1,11 +1,12 @@
 #!/bin/sh
 # Usage: application_function_test.sh MODULE
 # Configures application_function/ with MODULE (ApplauncherApplication.cmake):
-#   good     three applications: the generated configuration's lines in
+#   good     six applications: the generated configuration's lines in
 #            order with values kept literally, a given configuration, runtime
 #            and auxiliary library installed under their names, DESTINATION,
-#            EXCLUDE_FROM_ALL, and what the packaging side reads (global
-#            properties, applauncher_cpack_application's variables);
+#            EXCLUDE_FROM_ALL, JAVA_VERSIONS's line and dependencies, and
+#            what the packaging side reads (global properties,
+#            applauncher_cpack_application's variables);
 #   errors   each wrong call fails the configure with a message naming the
 #            wrong or missing argument.
 set -u
@@ -34,7 +35,8 @@ expect_same() {
 
 if configure good; then
     cmake --install "$tmp/good" --prefix "$tmp/all" >/dev/null &&
-        cmake --install "$tmp/good" --prefix "$tmp/gamma" --component gamma >/dev/null ||
+        cmake --install "$tmp/good" --prefix "$tmp/gamma" --component gamma >/dev/null &&
+        cmake --install "$tmp/good" --prefix "$tmp/delta" --component delta >/dev/null ||
         fail good "cmake --install failed"
     (cd "$tmp/all" && find . -type f | sort) >"$tmp/all.files"
     printf '%s\n' ./apps/beta/bin/beta ./apps/beta/lib/applauncher.cfg \
@@ -64,8 +66,18 @@ EOF
     expect_same good "alpha's generated configuration" "$tmp/alpha.cfg" \
         "$tmp/all/opt/alpha/lib/applauncher.cfg"
 
+    cat >"$tmp/delta.cfg" <<'EOF'
+runtime=libhux_jvm.so
+arg=$APPDIR/bin/delta
+arg=-jar
+arg=$APPDIR/share/delta.jar
+env=HUX_JAVA_VERSIONS=11-21
+EOF
+    expect_same good "delta's generated configuration" "$tmp/delta.cfg" \
+        "$tmp/delta/opt/delta/lib/applauncher.cfg"
+
     cat >"$tmp/seen.expected" <<'EOF'
-APPLAUNCHER_APPLICATIONS=alpha;beta;gamma
+APPLAUNCHER_APPLICATIONS=alpha;beta;gamma;delta;epsilon;zeta
 alpha DESTINATION=opt/alpha
 alpha RUNTIME=python
 alpha DEBIAN_DEPENDS=libpython-x, python-x
@@ -78,7 +90,19 @@ gamma DESTINATION=opt/gamma
 gamma RUNTIME=python
 gamma DEBIAN_DEPENDS=libpython-x, python-x
 gamma RPM_REQUIRES=python-x
-CPACK_COMPONENTS_ALL=alpha;beta
+delta DESTINATION=opt/delta
+delta RUNTIME=jvm
+delta DEBIAN_DEPENDS=java11-runtime-headless
+delta RPM_REQUIRES=(java-headless >= 1:11 with java-headless <= 1:21)
+epsilon DESTINATION=opt/epsilon
+epsilon RUNTIME=jvm
+epsilon DEBIAN_DEPENDS=java17-runtime-headless
+epsilon RPM_REQUIRES=java-headless >= 1:17
+zeta DESTINATION=opt/zeta
+zeta RUNTIME=jvm
+zeta DEBIAN_DEPENDS=jre-x
+zeta RPM_REQUIRES=jre-x
+CPACK_COMPONENTS_ALL=alpha;beta;delta
 CPACK_DEBIAN_ALPHA_PACKAGE_NAME=alpha
 CPACK_DEBIAN_ALPHA_PACKAGE_DEPENDS=libpython-x, python-x
 CPACK_DEBIAN_ALPHA_PACKAGE_SHLIBDEPS=ON
@@ -93,6 +117,8 @@ CPACK_RPM_alpha_PACKAGE_DESCRIPTION=alpha text
 CPACK_DEBIAN_BETA_PACKAGE_DEPENDS not set
 CPACK_RPM_beta_PACKAGE_REQUIRES not set
 CPACK_RPM_EXCLUDE_FROM_AUTO_FILELIST_ADDITION=/opt;/apps
+CPACK_DEBIAN_DELTA_PACKAGE_DEPENDS=java11-runtime-headless
+CPACK_RPM_delta_PACKAGE_REQUIRES=(java-headless >= 1:11 with java-headless <= 1:21)
 EOF
     sed "s#@standins@#$tmp/good/standins#" "$tmp/seen.expected" >"$tmp/seen.expected-here"
     expect_same good "what the packaging side sees" "$tmp/seen.expected-here" "$tmp/good/seen.txt"
@@ -119,7 +145,7 @@ runtime-without-value|applauncher_add_application: RUNTIME given without a value
 unknown-keyword|applauncher_add_application: unknown argument(s): RUNTIM;jvm
 name-with-slash|NAME "../x" is not a plain file name
 name-twice|NAME x is already an application
-config-and-args|CONFIG excludes ARGS and ENV
+config-and-args|CONFIG excludes ARGS, ENV and JAVA_VERSIONS
 config-missing|CONFIG missing.cfg is not an existing file
 newline-in-args|ARGS entry "b runtime=/evil.so" holds a line break
 return-in-env|ENV entry
@@ -131,6 +157,12 @@ jvm-missing|RUNTIME jvm: this applauncher was built or installed without its jvm
 runtime-not-found|RUNTIME ruby is neither a library target nor an existing file
 runtime-named-as-auxlib|the file name libapplauncher.so is the auxiliary library's
 auxlib-not-a-library|AUXLIB helper is a UTILITY target, not a shared library
+java-versions-not-jvm|JAVA_VERSIONS is for RUNTIME jvm, not python
+java-versions-reversed|JAVA_VERSIONS 21-11: the versions must be 11 or later
+java-versions-too-old|JAVA_VERSIONS 8: the versions must be 11 or later
+java-versions-not-a-range|JAVA_VERSIONS "17+" is not N or N-M
+java-versions-without-value|applauncher_add_application: JAVA_VERSIONS given without a value
+java-versions-and-config|CONFIG excludes ARGS, ENV and JAVA_VERSIONS
 cpack-unknown-name|applauncher_cpack_application: NAME nobody is no application
 cpack-bad-package-name|NAME Upper is not a valid package name
 EOF

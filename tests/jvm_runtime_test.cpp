@@ -2,6 +2,7 @@
 // library on a real JDK, compared with that JDK's own java command; and the
 // VM search of the runtime library's sources, on temporary JDK directories.
 #include <dlfcn.h>
+#include <string.h>
 #include <fcntl.h>
 #include <signal.h>
 #include <stdlib.h>
@@ -16,116 +17,13 @@
 
 #include <gtest/gtest.h>
 
-#include "configured_tree.h"
 #include "jvm_locate.c"
+#include "jvm_manifest.c"
+#include "jvm_tree.h"
 
 namespace {
 
 namespace fs = std::filesystem;
-using Environment = std::map<std::string, std::string>;
-
-const std::string javaHome = JVM_TEST_JAVA_HOME;
-const std::string realLibjvm = javaHome + "/lib/server/libjvm.so";
-
-// The environment for a launch that stops before any VM starts: the test
-// JDK as JAVA_HOME and a UTF-8 locale. A sanitizer build checks these runs
-// for leaks too.
-Environment launchEnvironment(const AppTree &tree, bool debug = true) {
-    Environment env = baseEnvironment(tree);
-    env["JAVA_HOME"] = javaHome;
-    env["LANG"] = "C.UTF-8";
-    if (!debug) {
-        env.erase("SORVANTA_DEBUG");
-    }
-    return env;
-}
-
-// The environment for a launch that starts a VM. A sanitizer build hosts
-// the VM once the VM handles SIGSEGV, SIGBUS and SIGFPE itself, as it must;
-// leak checking stays off, as LeakSanitizer's tracer crashes (signal 11)
-// walking the VM's reserved memory.
-Environment jvmEnvironment(const AppTree &tree, bool debug = true) {
-    Environment env = launchEnvironment(tree, debug);
-    env["ASAN_OPTIONS"] =
-        "handle_segv=0:handle_sigbus=0:handle_sigfpe=0:allow_user_segv_handler=1:"
-        "detect_leaks=0:exitcode=99";
-    return env;
-}
-
-// An application tree with the JVM runtime library, share/probe.jar,
-// share/app.jar and share/lib/dep.jar, whose configuration passes
-// `configuredArgs` after the program name and sets `variables`.
-struct JvmTree : ConfiguredTree {
-    explicit JvmTree(const Strings &configuredArgs = {"-cp", "$APPDIR/share/probe.jar",
-                                                      "probe.Probe"},
-                     const Strings &variables = {})
-        : ConfiguredTree(configuration(configuredArgs, variables)), args(configuredArgs) {
-        tree.installLibrary(JVM_RUNTIME_LIBRARY, tree.appDir + "/lib/libhux_jvm.so");
-        tree.installLibrary(PROBE_JAR, tree.appDir + "/share/probe.jar");
-        tree.installLibrary(APP_JAR, tree.appDir + "/share/app.jar");
-        tree.installLibrary(DEP_JAR, tree.appDir + "/share/lib/dep.jar");
-    }
-
-    static std::string configuration(const Strings &configuredArgs, const Strings &variables) {
-        std::string text = "runtime=libhux_jvm.so\narg=$APPDIR/bin/app\n";
-        for (const std::string &arg : configuredArgs) {
-            text += "arg=" + arg + "\n";
-        }
-        for (const std::string &variable : variables) {
-            text += "env=" + variable + "\n";
-        }
-        return text;
-    }
-
-    // The configured arguments with $APPDIR replaced, for the java command.
-    Strings expandedArgs() const {
-        Strings expanded;
-        for (std::string arg : args) {
-            size_t at = arg.find("$APPDIR");
-            if (at != std::string::npos) {
-                arg.replace(at, 7, tree.appDir);
-            }
-            expanded.push_back(arg);
-        }
-        return expanded;
-    }
-
-    Strings args;
-};
-
-// The JDK's java command with the tree's configured arguments and `args`,
-// run in the tree's root with `env`.
-LaunchResult runJava(const JvmTree &app, const Strings &args, const Environment &env) {
-    Strings argv{javaHome + "/bin/java"};
-    for (const std::string &arg : app.expandedArgs()) {
-        argv.push_back(arg);
-    }
-    argv.insert(argv.end(), args.begin(), args.end());
-    return finishProgram(startProgram(app.tree.root, "java", argv, env), app.tree.root, "java");
-}
-
-// Why a test that starts a VM does not run with the launcher under
-// valgrind (tests/under_valgrind.sh): the runs that stop before the VM do.
-const char vmUnderValgrind[] =
-    "valgrind runs the VM (some 20 s a start) but counts its compiled code's stack banging "
-    "below the stack pointer as thousands of invalid writes and the heap it keeps to the end "
-    "as leaks, so no clean run can be had";
-
-// Whether the file at `path` holds `text`, waiting up to `seconds`.
-bool waitForText(const std::string &path, const std::string &text, double seconds) {
-    for (int i = 0; i < seconds * 100; i++) {
-        if (readFile(path).find(text) != std::string::npos) {
-            return true;
-        }
-        usleep(10000);
-    }
-    return false;
-}
-
-// The debug lines of `run` that the runtime library wrote ("jvm: ...").
-Strings jvmTraceLines(const LaunchResult &run) {
-    return withPrefix(messagesOf(debugLines(run.stderrText), run.pid), "jvm: ");
-}
 
 TEST(JvmRuntime, MainSeesArgumentsPropertiesAndConfiguredVariablesOnANewThread) {
     if (launcherIsWrapped()) {
@@ -153,7 +51,7 @@ TEST(JvmRuntime, MainSeesArgumentsPropertiesAndConfiguredVariablesOnANewThread) 
     EXPECT_TRUE(contains(trace, "jvm: libjvm [" + realLibjvm + "] from JAVA_HOME")) << run.stderrText;
     EXPECT_TRUE(contains(trace, "jvm: option[0]: [-Djava.class.path=" + app.tree.appDir +
                                     "/share/probe.jar]"));
-    EXPECT_TRUE(contains(trace, "jvm: option[2]: [-Dconfigured.prop=from the configuration]"));
+    EXPECT_TRUE(contains(trace, "jvm: option[3]: [-Dconfigured.prop=from the configuration]"));
     EXPECT_TRUE(contains(trace, "jvm: main class [probe.Probe]"));
     EXPECT_TRUE(plainLines(run.stderrText).empty()) << run.stderrText;
 }
@@ -397,7 +295,8 @@ TEST(JvmRuntime, OutputAndStatusMatchTheJavaCommandByteForByte) {
         {awkward, "C"},
         {{"throw", "boom"}, "C.UTF-8"},
         {{"thread", "200", "exit", "4"}, "C.UTF-8"},
-        {{"prop", "java.class.path", "prop", "sun.java.command", "prop", "tool.prop"},
+        {{"prop", "java.class.path", "prop", "sun.java.command", "prop", "tool.prop", "prop",
+          "sun.java.launcher"},
          "C.UTF-8"},
     };
     for (const auto &scenario : scenarios) {
@@ -414,6 +313,9 @@ TEST(JvmRuntime, OutputAndStatusMatchTheJavaCommandByteForByte) {
         EXPECT_EQ(launched.stderrText, java.stderrText) << label;
     }
 }
+
+// A version range that admits every JDK.
+const JvmVersionRange anyVersion = {0, 0};
 
 // A temporary directory standing for /usr/lib/jvm.
 struct JdkRoot {
@@ -483,25 +385,27 @@ TEST(JvmSearch, TakesJavaHomeElseDefaultJavaElseTheHighestJavaVersionThatLoads) 
 
     JvmLibrary library;
     char problem[JVM_PROBLEM_SIZE];
-    ASSERT_TRUE(loadLibraryFrom(jdks.root.c_str(), nullptr, &library, problem)) << problem;
+    ASSERT_TRUE(loadLibraryFrom(jdks.root.c_str(), nullptr, nullptr, &anyVersion, &library, problem)) << problem;
     EXPECT_EQ(std::string(library.path), jdks.libjvmOf("default-java"));
     EXPECT_STREQ(library.source, "default-java");
     EXPECT_NE(library.createJavaVM, nullptr);
     EXPECT_NE(library.getDefaultJavaVMInitArgs, nullptr);
 
-    ASSERT_TRUE(loadLibraryFrom(jdks.root.c_str(), (jdks.root + "/jdk-11/").c_str(), &library,
+    ASSERT_TRUE(loadLibraryFrom(jdks.root.c_str(), (jdks.root + "/jdk-11/").c_str(), nullptr,
+                                &anyVersion, &library,
                                 problem));
     EXPECT_EQ(std::string(library.path), jdks.libjvmOf("jdk-11"));
     EXPECT_STREQ(library.source, "JAVA_HOME");
 
-    EXPECT_FALSE(loadLibraryFrom(jdks.root.c_str(), (jdks.root + "/nolib-99").c_str(), &library,
+    EXPECT_FALSE(loadLibraryFrom(jdks.root.c_str(), (jdks.root + "/nolib-99").c_str(), nullptr,
+                                 &anyVersion, &library,
                                  problem));
     EXPECT_EQ(std::string(problem), "no usable libjvm.so in " + jdks.libjvmOf("nolib-99") +
                                         " (JAVA_HOME): set JAVA_HOME to a JDK's directory or "
                                         "unset it");
 
     fs::remove_all(jdks.root + "/default-java");
-    ASSERT_TRUE(loadLibraryFrom(jdks.root.c_str(), "", &library, problem)) << problem;
+    ASSERT_TRUE(loadLibraryFrom(jdks.root.c_str(), "", nullptr, &anyVersion, &library, problem)) << problem;
     EXPECT_EQ(std::string(library.path), jdks.libjvmOf("patch-21.0.1"));
     EXPECT_STREQ(library.source, "highest Java version");
 }
@@ -514,7 +418,7 @@ TEST(JvmSearch, NamesEveryPlaceItLookedWhenNoneLoads) {
     jdks.add("nolib-99", "");
     JvmLibrary library;
     char problem[JVM_PROBLEM_SIZE];
-    EXPECT_FALSE(loadLibraryFrom(jdks.root.c_str(), nullptr, &library, problem));
+    EXPECT_FALSE(loadLibraryFrom(jdks.root.c_str(), nullptr, nullptr, &anyVersion, &library, problem));
     std::string text = problem;
     std::regex expected("no usable libjvm\\.so in " + jdks.libjvmOf("default-java") + ", " +
                         jdks.libjvmOf("runtime-40") + " \\(no JNI_CreateJavaVM in it\\), " +
@@ -524,43 +428,247 @@ TEST(JvmSearch, NamesEveryPlaceItLookedWhenNoneLoads) {
     EXPECT_TRUE(std::regex_match(text, expected)) << text;
 
     std::string missing = jdks.root + "/missing";
-    EXPECT_FALSE(loadLibraryFrom(missing.c_str(), nullptr, &library, problem));
+    EXPECT_FALSE(loadLibraryFrom(missing.c_str(), nullptr, nullptr, &anyVersion, &library, problem));
     EXPECT_EQ(std::string(problem), "no usable libjvm.so in " + missing +
                                         "/default-java/lib/server/libjvm.so, " + missing +
                                         "/*/lib/server/libjvm.so: set JAVA_HOME or install a "
                                         "JDK (Debian: openjdk-17-jre-headless)");
 }
 
-TEST(JvmSearch, CheckExportReportsTheLibraryItWouldUseOrWhatToDo) {
-    void *runtime = dlopen(JVM_RUNTIME_LIBRARY, RTLD_NOW | RTLD_LOCAL);
-    ASSERT_NE(runtime, nullptr) << dlerror();
-    using CheckFn = int32_t (*)(char *, int32_t);
-    auto check = (CheckFn)dlsym(runtime, "HUX_Check");
-    ASSERT_NE(check, nullptr) << dlerror();
-    const char *saved = getenv("JAVA_HOME");
-    std::string savedHome = saved != nullptr ? saved : "";
-
-    setenv("JAVA_HOME", javaHome.c_str(), 1);
-    char message[512];
-    EXPECT_EQ(check(message, sizeof message), 0);
-    EXPECT_EQ(std::string(message), "libjvm.so: " + realLibjvm + " (JAVA_HOME)");
-    char small[12];
-    memset(small, 'x', sizeof small);
-    EXPECT_EQ(check(small, sizeof small), 0);
-    EXPECT_EQ(std::string(small), "libjvm.so: ");
-
-    setenv("JAVA_HOME", "/nonexistent-jdk", 1);
-    EXPECT_EQ(check(message, sizeof message), 1);
-    EXPECT_EQ(std::string(message), "no usable libjvm.so in /nonexistent-jdk/lib/server/libjvm.so "
-                                    "(JAVA_HOME): set JAVA_HOME to a JDK's directory or unset it");
-    EXPECT_EQ(check(nullptr, 0), 1);
-
-    if (saved != nullptr) {
-        setenv("JAVA_HOME", savedHome.c_str(), 1);
-    } else {
-        unsetenv("JAVA_HOME");
+TEST(JvmSearch, TheSystemsJavaCommandComesBeforeDefaultJavaAndTheVersionRangeSkipsOthers) {
+    JdkRoot jdks;
+    jdks.add("default-java", realLibjvm, "21.0.2");
+    jdks.add("jdk-11", realLibjvm, "11.0.2");
+    jdks.add("jdk-17", realLibjvm, "17.0.15");
+    jdks.add("jdk-21", realLibjvm, "21.0.2");
+    jdks.add("jdk-25", realLibjvm, "25.0.3");
+    fs::create_directories(jdks.root + "/jdk-17/bin");
+    std::ofstream(jdks.root + "/jdk-17/bin/java") << "#!/bin/sh\n";
+    fs::create_directories(jdks.root + "/etc-alternatives");
+    fs::create_symlink(jdks.root + "/jdk-17/bin/java", jdks.root + "/etc-alternatives/java");
+    fs::create_symlink(jdks.root + "/etc-alternatives/java", jdks.root + "/usr-bin-java");
+    fs::create_directories(jdks.root + "/jdk-11/bin");
+    std::ofstream(jdks.root + "/jdk-11/bin/java") << "#!/bin/sh\n";
+    fs::create_symlink(jdks.root + "/jdk-11/bin/java", jdks.root + "/java-of-11");
+    std::ofstream(jdks.root + "/not-a-jdk-java") << "#!/bin/sh\n";
+    const std::string systemJava = jdks.root + "/usr-bin-java";
+    struct Case {
+        std::string what;
+        std::string javaHome;
+        std::string javaCommand;
+        JvmVersionRange range;
+        bool removeDefault;
+        std::string chosen;  // JDK directory name, "" when none
+        std::string source;
+        std::string problem;  // regular expression, when none is chosen
+    };
+    const Case cases[] = {
+        {"JAVA_HOME first", jdks.root + "/jdk-11", systemJava, {0, 0}, false, "jdk-11",
+         "JAVA_HOME", ""},
+        {"the java command's JDK next", "", systemJava, {0, 0}, false, "jdk-17",
+         "the java command", ""},
+        {"a java command outside any JDK", "", jdks.root + "/not-a-jdk-java", {0, 0}, false,
+         "default-java", "default-java", ""},
+        {"no java command: default-java", "", "", {0, 0}, false, "default-java", "default-java",
+         ""},
+        {"neither: the highest version", "", jdks.root + "/missing-java", {0, 0}, true, "jdk-25",
+         "highest Java version", ""},
+        {"the java command's JDK outside the range", "", jdks.root + "/java-of-11", {17, 0}, false,
+         "default-java", "default-java", ""},
+        {"a range that keeps the highest out", "", "", {11, 17}, true, "jdk-17",
+         "highest Java version", ""},
+        {"a range of one version", "", systemJava, {21, 21}, true, "jdk-21",
+         "highest Java version", ""},
+        {"JAVA_HOME outside the range", jdks.root + "/jdk-25", systemJava, {11, 21}, false, "",
+         "",
+         "JAVA_HOME " + jdks.root + "/jdk-25 holds Java 25, but this application runs on Java "
+         "11 to 21 \\(HUX_JAVA_VERSIONS\\): set JAVA_HOME to a JDK of Java 11 to 21 or unset it"},
+        {"a range nothing satisfies", "", systemJava, {30, 0}, false, "", "",
+         "no Java 30 or later VM \\(HUX_JAVA_VERSIONS\\) among " + jdks.root +
+             "/jdk-17/lib/server/libjvm.so \\(Java 17, outside the range\\), " + jdks.root +
+             "/default-java/lib/server/libjvm.so \\(Java 21, outside the range\\), .*" +
+             "jdk-25/lib/server/libjvm.so \\(Java 25, outside the range\\).*: install Java 30 or "
+             "later or set JAVA_HOME to one"},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.what);
+        if (c.removeDefault) {
+            fs::remove_all(jdks.root + "/default-java");
+        } else if (!fs::exists(jdks.root + "/default-java")) {
+            jdks.add("default-java", realLibjvm, "21.0.2");
+        }
+        JvmLibrary library;
+        char problem[JVM_PROBLEM_SIZE];
+        bool loaded = loadLibraryFrom(jdks.root.c_str(), c.javaHome.c_str(),
+                                      c.javaCommand.empty() ? nullptr : c.javaCommand.c_str(),
+                                      &c.range, &library, problem);
+        if (c.chosen.empty()) {
+            EXPECT_FALSE(loaded);
+            EXPECT_TRUE(std::regex_match(std::string(problem), std::regex(c.problem))) << problem;
+            continue;
+        }
+        ASSERT_TRUE(loaded) << problem;
+        EXPECT_EQ(std::string(library.path), jdks.libjvmOf(c.chosen));
+        EXPECT_EQ(std::string(library.home), jdks.root + "/" + c.chosen);
+        EXPECT_STREQ(library.source, c.source.c_str());
     }
-    dlclose(runtime);
+}
+
+TEST(JvmSearch, TheVersionRangeIsOneOrTwoFeatureVersions) {
+    const struct {
+        const char *value;
+        bool valid;
+        JvmVersionRange range;
+    } cases[] = {
+        {"17", true, {17, 0}},     {"11-21", true, {11, 21}},   {"21-21", true, {21, 21}},
+        {"", true, {0, 0}},        {"21-11", false, {0, 0}},    {"17-", false, {0, 0}},
+        {"-17", false, {0, 0}},    {"017", false, {0, 0}},      {"17.0", false, {0, 0}},
+        {"java17", false, {0, 0}}, {" 17", false, {0, 0}},      {"99999", false, {0, 0}},
+    };
+    const char *saved = getenv("HUX_JAVA_VERSIONS");
+    std::string savedValue = saved != nullptr ? saved : "";
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.value);
+        setenv("HUX_JAVA_VERSIONS", c.value, 1);
+        JvmVersionRange range = {-1, -1};
+        char problem[JVM_PROBLEM_SIZE] = "";
+        EXPECT_EQ(jvmReadVersionRange(&range, problem), c.valid);
+        EXPECT_EQ(range.min, c.range.min);
+        EXPECT_EQ(range.max, c.range.max);
+        if (!c.valid) {
+            EXPECT_EQ(std::string(problem),
+                      std::string("HUX_JAVA_VERSIONS=") + c.value +
+                          " is not a Java version range: write N or N-M (feature versions, as "
+                          "17 or 11-21)");
+        }
+    }
+    if (saved != nullptr) {
+        setenv("HUX_JAVA_VERSIONS", savedValue.c_str(), 1);
+    } else {
+        unsetenv("HUX_JAVA_VERSIONS");
+    }
+}
+
+TEST(JvmRuntime, AJavaHomeOutsideTheVersionRangeIsOneLineNamingBoth) {
+    JvmTree app({"-cp", "$APPDIR/share/probe.jar", "probe.Probe"}, {"HUX_JAVA_VERSIONS=11-16"});
+    LaunchResult run = runLauncher(app.tree, {"thread-name"}, launchEnvironment(app.tree));
+    EXPECT_EQ(run.exitCode, 1);
+    EXPECT_EQ(plainLines(run.stderrText),
+              Strings{"Error: JAVA_HOME " + javaHome + " holds Java 17, but this application "
+                      "runs on Java 11 to 16 (HUX_JAVA_VERSIONS): set JAVA_HOME to a JDK of "
+                      "Java 11 to 16 or unset it"});
+}
+
+TEST(JvmRuntime, ManifestAttributesAndStackSizesGiveWhatTheJavaCommandGives) {
+    if (launcherIsWrapped()) {
+        GTEST_SKIP() << vmUnderValgrind;
+    }
+    const struct {
+        std::string what;
+        Strings configuredArgs;
+        Strings args;
+        std::string javaOptions;
+    } cases[] = {
+        {"Add-Opens, Add-Exports and Launcher-Agent-Class", {"-jar", "$APPDIR/share/agentapp.jar"},
+         {}, ""},
+        {"an agent that throws", {"-Dagent.throw=1", "-jar", "$APPDIR/share/agentapp.jar"}, {}, ""},
+        {"sun.java.launcher", {"-cp", "$APPDIR/share/probe.jar", "probe.Probe"},
+         {"prop", "sun.java.launcher"}, ""},
+        {"-Xss wrapping 64 bits", {"-Xss99999999999999999999", "-cp", "x", "probe.Probe"}, {}, ""},
+        {"-Xss of 100 GiB", {"-Xss100g", "-cp", "x", "probe.Probe"}, {}, ""},
+        {"-Xss of a terabyte", {"-Xss1T", "-cp", "x", "probe.Probe"}, {}, ""},
+        {"-Xss just above 1 GiB", {"-Xss0x40000001", "-cp", "x", "probe.Probe"}, {}, ""},
+        {"-Xss with an unknown unit", {"-Xss1b", "-cp", "x", "probe.Probe"}, {}, ""},
+        {"-Xss without a size", {"-Xss", "-cp", "x", "probe.Probe"}, {}, ""},
+        {"-Xss signed", {"-Xss+1m", "-cp", "x", "probe.Probe"}, {}, ""},
+        {"-Xss from JDK_JAVA_OPTIONS", {"-cp", "x", "probe.Probe"}, {}, "-Xss2g"},
+        {"-Xss of 1 GiB in hexadecimal", {"-Xss0x40000000", "-cp", "$APPDIR/share/probe.jar",
+                                          "probe.Probe"}, {"recurse", "100"}, ""},
+        {"-Xss in octal", {"-Xss04000000", "-cp", "$APPDIR/share/probe.jar", "probe.Probe"},
+         {"recurse", "100"}, ""},
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.what);
+        JvmTree app(c.configuredArgs);
+        app.tree.installLibrary(AGENT_APP_JAR, app.tree.appDir + "/share/agentapp.jar");
+        Environment env = jvmEnvironment(app.tree, false);
+        if (!c.javaOptions.empty()) {
+            env["JDK_JAVA_OPTIONS"] = c.javaOptions;
+        }
+        LaunchResult launched = runLauncher(app.tree, c.args, env);
+        LaunchResult java = runJava(app, c.args, env);
+        EXPECT_EQ(launched.exitCode, java.exitCode) << launched.stderrText;
+        EXPECT_EQ(launched.stdoutText, java.stdoutText);
+        if (c.what != "an agent that throws") {
+            EXPECT_EQ(launched.stderrText, java.stderrText);
+        } else {
+            EXPECT_NE(launched.stderrText.find("java.lang.IllegalStateException: the agent "
+                                               "refuses"),
+                      std::string::npos)
+                << launched.stderrText;
+        }
+    }
+}
+
+TEST(JvmManifest, ReadsTheMainSectionOfRealJarsAndSurvivesDamagedOnes) {
+    JdkRoot scratch;
+    const std::string text = scratch.root + "/text.jar";
+    std::ofstream(text) << "not a zip file at all\n";
+    std::string whole = readFile(AGENT_APP_JAR);
+    const std::string cut = scratch.root + "/cut.jar";
+    std::ofstream(cut, std::ios::binary) << whole.substr(0, whole.size() / 2);
+    const struct {
+        std::string what;
+        std::string path;
+        JarStatus status;
+        const char *mainClass;
+        const char *addOpens;
+        const char *agent;
+    } cases[] = {
+        {"a jar with module and agent attributes, a continued line", AGENT_APP_JAR, JAR_READ,
+         "agentjar.Main", "java.base/java.util java.base/java.lang", "agentjar.Agent"},
+        {"a jar without Main-Class", PROBE_JAR, JAR_READ, nullptr, nullptr, nullptr},
+        {"a jar whose Class-Path names another", APP_JAR, JAR_READ, "jarapp.Main", nullptr,
+         nullptr},
+        {"no file", scratch.root + "/missing.jar", JAR_UNREADABLE, nullptr, nullptr, nullptr},
+        {"a directory", scratch.root, JAR_UNREADABLE, nullptr, nullptr, nullptr},
+        {"a text file", text, JAR_UNKNOWN, nullptr, nullptr, nullptr},
+        {"a jar cut in half", cut, JAR_UNKNOWN, nullptr, nullptr, nullptr},
+    };
+    auto same = [](const char *seen, const char *wanted) {
+        return seen == nullptr || wanted == nullptr ? seen == wanted
+                                                    : std::string(seen) == wanted;
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.what);
+        JarManifest manifest;
+        EXPECT_EQ(jvmReadManifest(c.path.c_str(), &manifest), c.status);
+        EXPECT_TRUE(same(manifest.mainClass, c.mainClass)) << manifest.mainClass;
+        EXPECT_TRUE(same(manifest.addOpens, c.addOpens)) << manifest.addOpens;
+        EXPECT_TRUE(same(manifest.launcherAgentClass, c.agent));
+        if (c.path == AGENT_APP_JAR) {
+            EXPECT_STREQ(manifest.addExports, "java.base/sun.nio.ch");
+            EXPECT_TRUE(manifest.canRedefineClasses);
+            EXPECT_FALSE(manifest.canRetransformClasses);
+        }
+        if (c.path == APP_JAR) {
+            EXPECT_STREQ(manifest.classPath, "lib/dep.jar");
+        }
+        jvmReleaseManifest(&manifest);
+    }
+    // Every byte of the jar changed in turn: the reader answers, whatever
+    // it answers, without reading or writing out of bounds.
+    const std::string damaged = scratch.root + "/damaged.jar";
+    int read = 0;
+    for (size_t at = 0; at < whole.size(); at++) {
+        std::string bytes = whole;
+        bytes[at] = (char)(bytes[at] ^ 0x5a);
+        std::ofstream(damaged, std::ios::binary | std::ios::trunc) << bytes;
+        JarManifest manifest;
+        read += jvmReadManifest(damaged.c_str(), &manifest) == JAR_READ;
+        jvmReleaseManifest(&manifest);
+    }
+    EXPECT_GT(read, 0);
 }
 
 }  // namespace

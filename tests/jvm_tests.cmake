@@ -28,18 +28,42 @@ add_jar(jvm_test_probe SOURCES java/probe/Probe.java java/nomain/NoMain.java
 add_jar(jvm_test_dep SOURCES java/jardep/Dep.java OUTPUT_NAME dep)
 add_jar(jvm_test_app SOURCES java/jarapp/Main.java INCLUDE_JARS jvm_test_dep
   MANIFEST java/jarapp/manifest.txt OUTPUT_NAME app)
+add_jar(jvm_test_agent_app SOURCES java/agentjar/Main.java java/agentjar/Agent.java
+  MANIFEST java/agentjar/manifest.txt OUTPUT_NAME agentapp)
+
+# An unpackaged JDK of another version, which the tests use when it is there.
+set(jvm_test_other_java_home /usr/lib/jvm/temurin-25-jdk-amd64)
+
+set(jvm_test_definitions
+  REFERENCE_AUX_LIBRARY="$<TARGET_FILE:applauncher_aux>"
+  JVM_RUNTIME_LIBRARY="$<TARGET_FILE:hux_jvm>"
+  JVM_TEST_JAVA_HOME="${jvm_test_java_home}"
+  JVM_TEST_OTHER_JAVA_HOME="${jvm_test_other_java_home}"
+  PROBE_JAR="$<TARGET_PROPERTY:jvm_test_probe,JAR_FILE>"
+  DEP_JAR="$<TARGET_PROPERTY:jvm_test_dep,JAR_FILE>"
+  APP_JAR="$<TARGET_PROPERTY:jvm_test_app,JAR_FILE>"
+  AGENT_APP_JAR="$<TARGET_PROPERTY:jvm_test_agent_app,JAR_FILE>")
+set(jvm_test_needs applauncher_aux hux_jvm jvm_test_probe jvm_test_dep jvm_test_app
+  jvm_test_agent_app)
 
 applauncher_gtest(jvm_runtime_test LABELS runtime SOURCES jvm_runtime_test.cpp
   LINK hux_runtime_common applauncher_interface launch_harness ${CMAKE_DL_LIBS}
-  NEEDS applauncher_aux hux_jvm jvm_test_probe jvm_test_dep jvm_test_app
-  DEFINES REFERENCE_AUX_LIBRARY="$<TARGET_FILE:applauncher_aux>"
-          JVM_RUNTIME_LIBRARY="$<TARGET_FILE:hux_jvm>"
-          JVM_TEST_JAVA_HOME="${jvm_test_java_home}"
-          PROBE_JAR="$<TARGET_PROPERTY:jvm_test_probe,JAR_FILE>"
-          DEP_JAR="$<TARGET_PROPERTY:jvm_test_dep,JAR_FILE>"
-          APP_JAR="$<TARGET_PROPERTY:jvm_test_app,JAR_FILE>")
+  NEEDS ${jvm_test_needs} DEFINES ${jvm_test_definitions})
 target_include_directories(jvm_runtime_test PRIVATE ${PROJECT_SOURCE_DIR}/runtimes/jvm
   $<TARGET_PROPERTY:hux_jvm,INCLUDE_DIRECTORIES>)
+
+# The class data archives of the JVM runtime library in each state a
+# user's cache can hold them, on the real JDK.
+applauncher_gtest(jvm_archive_test LABELS runtime SOURCES jvm_archive_test.cpp
+  LINK launch_harness NEEDS ${jvm_test_needs} DEFINES ${jvm_test_definitions})
+
+# The library's HUX_Check in a process of its own, and applauncher-doctor
+# and the launcher on the same JVM applications: each refusal of the
+# launch is the doctor's too, and a healthy one starts.
+applauncher_gtest(jvm_doctor_test LABELS runtime SOURCES jvm_doctor_test.cpp
+  LINK launch_harness applauncher_interface ${CMAKE_DL_LIBS} NEEDS ${jvm_test_needs} applauncher_doctor test_data_entry
+  DEFINES ${jvm_test_definitions} DOCTOR_BINARY="$<TARGET_FILE:applauncher_doctor>"
+          DATA_ENTRY_LIBRARY="$<TARGET_FILE:test_data_entry>")
 
 # The same with every launcher run under valgrind: the runs that stop before
 # a VM starts are checked; those that start one skip, saying why.

@@ -1,7 +1,10 @@
 /* Runtime launcher library for the JVM: its "HUX_Launch" reads the launch
  * data's argument vector as the java command reads its command line,
- * loads libjvm.so, creates the VM on a new thread, which becomes Java's
- * main thread, runs the main class there and returns the exit status. */
+ * loads libjvm.so, applies the -jar file's manifest attributes, maps or
+ * records the application's class data archive, creates the VM on a new
+ * thread, which becomes Java's main thread, runs the main class there and
+ * returns the exit status. Its "HUX_Check" does the same reading and
+ * creates the VM in a child process without running main. */
 #ifndef _GNU_SOURCE
 #define _GNU_SOURCE
 #endif
@@ -15,8 +18,14 @@
 #include <string.h>
 #include <unistd.h>
 
+#include <fcntl.h>
+#include <sys/wait.h>
+
+#include "jvm_agent.h"
+#include "jvm_archive.h"
 #include "jvm_command.h"
 #include "jvm_locate.h"
+#include "jvm_manifest.h"
 #include "jvm_program.h"
 #include "hux_runtime_api.h"
 #include "runtime_trace.h"
@@ -24,10 +33,25 @@
 
 enum { FALLBACK_STACK_SIZE = 1 << 20 };
 
+enum { CHECK_OUTPUT_SIZE = 4096 };
+
+/* What a launch, or a check, reads before any VM starts. */
+typedef struct Preparation {
+    JvmCommand command;
+    JvmLibrary library;
+    JarManifest manifest;
+    bool manifestRead;
+    char **manifestOptions;  /* heap, each heap: --add-opens=..., -javaagent:... */
+    int manifestOptionCount;
+} Preparation;
+
 /* What the main thread needs, and the status it leaves. */
 typedef struct MainThread {
     const JvmLibrary *library;
     const JvmCommand *command;
+    char **options;
+    int optionCount;
+    bool checkOnly;  /* create the VM, find main without calling it, destroy it */
     int status;
 } MainThread;
 
@@ -59,24 +83,23 @@ static size_t chooseStackSize(const JvmLibrary *library, size_t requested,
     return (size + page - 1) / page * page;
 }
 
-/* The main thread: creates the VM with the command's options and runs the
- * program in it, leaving the status in the MainThread record. When the VM
- * refuses to start it has printed why; the two lines the java command adds
- * then follow. */
+/* The main thread: creates the VM with the thread record's options and
+ * runs the program in it (or, for a check, finds main and destroys the
+ * VM), leaving the status in the record. When the VM refuses to start it
+ * has printed why; the two lines the java command adds then follow. */
 static void *runMainThread(void *data) {
     MainThread *main = (MainThread *)data;
-    const JvmCommand *command = main->command;
     main->status = 1;
-    JavaVMOption *options = (JavaVMOption *)calloc((size_t)command->vmOptionCount + 2,
+    JavaVMOption *options = (JavaVMOption *)calloc((size_t)main->optionCount + 1,
                                                    sizeof(JavaVMOption));
     if (options == NULL) {
         (void)fprintf(stderr, "Error: out of memory starting the Java VM\n");
         return NULL;
     }
     int count = 0;
-    for (; count < command->vmOptionCount; count++) {
-        options[count].optionString = command->vmOptions[count];
-        huxTrace("jvm: option[%d]: [%s]", count, command->vmOptions[count]);
+    for (; count < main->optionCount; count++) {
+        options[count].optionString = main->options[count];
+        huxTrace("jvm: option[%d]: [%s]", count, main->options[count]);
     }
     if (huxSecureMode()) {
         static char noAttach[] = "-XX:+DisableAttachMechanism";
@@ -97,8 +120,13 @@ static void *runMainThread(void *data) {
                     "Error: A fatal exception has occurred. Program will exit.\n",
                     stderr);
         huxTrace("jvm: JNI_CreateJavaVM: %d", (int)created);
+    } else if (main->checkOnly) {
+        main->status = jvmCheckProgram(env, main->command);
+        if ((*vm)->DestroyJavaVM(vm) != JNI_OK) {
+            main->status = 1;
+        }
     } else {
-        main->status = jvmRunProgram(vm, env, command);
+        main->status = jvmRunProgram(vm, env, main->command);
     }
     free(options);
     return NULL;
@@ -148,6 +176,181 @@ static int runOnMainThread(MainThread *main, size_t stackSize, const char *sourc
     return main->status;
 }
 
+/* Adds the option formatted like printf to the preparation's manifest
+ * options; false when memory runs out. */
+static bool addManifestOption(Preparation *preparation, const char *format, const char *value,
+                              size_t length) {
+    char *option = NULL;
+    char **grown = (char **)realloc(preparation->manifestOptions,
+                                    ((size_t)preparation->manifestOptionCount + 1) * sizeof(char *));
+    if (grown == NULL) {
+        return false;
+    }
+    preparation->manifestOptions = grown;
+    if (asprintf(&option, format, (int)length, value) < 0) {
+        return false;
+    }
+    preparation->manifestOptions[preparation->manifestOptionCount++] = option;
+    return true;
+}
+
+/* Adds the option `format` (which takes the entry's length and text)
+ * for each blank-separated entry of `pairs`. False when memory runs out. */
+static bool addModuleOptions(Preparation *preparation, const char *format, const char *pairs) {
+    for (const char *at = pairs; *at != '\0';) {
+        at += strspn(at, " \t");
+        size_t length = strcspn(at, " \t");
+        if (length > 0 && !addManifestOption(preparation, format, at, length)) {
+            return false;
+        }
+        at += length;
+    }
+    return true;
+}
+
+/* The options that the -jar file's manifest stands for, as the java
+ * command applies them: Add-Opens and Add-Exports (to ALL-UNNAMED),
+ * Enable-Native-Access (from Java 22 on, when the VM knows it), and
+ * Launcher-Agent-Class (an agent jar of this library's, whose
+ * instrumentation the class's agentmain gets). Returns false, the reason
+ * in `error`. */
+static bool applyManifest(Preparation *preparation, char *error, size_t size) {
+    const JarManifest *manifest = &preparation->manifest;
+    bool fine = (manifest->addOpens == NULL ||
+                 addModuleOptions(preparation, "--add-opens=%.*s=ALL-UNNAMED",
+                                  manifest->addOpens)) &&
+                (manifest->addExports == NULL ||
+                 addModuleOptions(preparation, "--add-exports=%.*s=ALL-UNNAMED",
+                                  manifest->addExports));
+    if (!fine) {
+        (void)snprintf(error, size, "Error: out of memory reading the jar's manifest");
+        return false;
+    }
+    const char *nativeAccess = manifest->enableNativeAccess;
+    if (nativeAccess != NULL && preparation->library.feature >= 22) {
+        if (strcmp(nativeAccess, "ALL-UNNAMED") != 0) {
+            (void)snprintf(error, size,
+                           "Error: illegal value \"%s\" for Enable-Native-Access manifest "
+                           "attribute. Only ALL-UNNAMED is allowed", nativeAccess);
+            return false;
+        }
+        fine = addManifestOption(preparation, "--enable-native-access=%.*s", nativeAccess,
+                                 strlen(nativeAccess));
+    }
+    if (manifest->launcherAgentClass != NULL) {
+        char option[128];
+        if (!jvmWriteAgentJar(manifest, option, sizeof option)) {
+            (void)snprintf(error, size, "Error: cannot start Launcher-Agent-Class %s: %s",
+                           manifest->launcherAgentClass, option);
+            return false;
+        }
+        fine = fine && addManifestOption(preparation, "%.*s", option, strlen(option));
+        preparation->command.launcherAgentClass = manifest->launcherAgentClass;
+    }
+    if (!fine) {
+        (void)snprintf(error, size, "Error: out of memory reading the jar's manifest");
+    }
+    return fine;
+}
+
+/* Frees what prepare filled. */
+static void releasePreparation(Preparation *preparation) {
+    static const Preparation empty = {0};
+    jvmReleaseCommand(&preparation->command);
+    jvmReleaseManifest(&preparation->manifest);
+    for (int i = 0; i < preparation->manifestOptionCount; i++) {
+        free(preparation->manifestOptions[i]);
+    }
+    free(preparation->manifestOptions);
+    *preparation = empty;
+}
+
+/* Everything a launch reads before the VM: the argument vector with
+ * JDK_JAVA_OPTIONS and CLASSPATH as the caller may give them, the version
+ * range, the VM library, the -jar file and its manifest. Returns true with
+ * *preparation filled (releasePreparation), or false with what the launch
+ * prints in `error` and *vmNotFound telling whether no VM was to be had
+ * (then `error` is "Error: " followed by the problem and what to do). */
+static bool prepare(int32_t argCount, char **args, const char *environmentOptions,
+                    Preparation *preparation, char *error, size_t size, bool *vmNotFound) {
+    static const Preparation empty = {0};
+    char problem[JVM_PROBLEM_SIZE];
+    char commandError[JVM_COMMAND_ERROR_SIZE];
+    JvmVersionRange range;
+    *preparation = empty;
+    if (!jvmParseCommand(argCount, args, environmentOptions, huxCallerVariable("CLASSPATH"),
+                         &preparation->command, commandError)) {
+        (void)snprintf(error, size, "%s", commandError);
+        return false;
+    }
+    if (!jvmReadVersionRange(&range, problem) ||
+        !jvmLoadLibrary(&range, &preparation->library, problem)) {
+        (void)snprintf(error, size, "Error: %s", problem);
+        *vmNotFound = true;
+        releasePreparation(preparation);
+        return false;
+    }
+    const char *jar = preparation->command.jarFile;
+    JarStatus read = jar != NULL ? jvmReadManifest(jar, &preparation->manifest) : JAR_UNKNOWN;
+    preparation->manifestRead = read == JAR_READ;
+    if (read == JAR_UNREADABLE) {
+        (void)snprintf(error, size, "Error: Unable to access jarfile %s", jar);
+        releasePreparation(preparation);
+        return false;
+    }
+    if (jar != NULL && read == JAR_UNKNOWN) {
+        huxTrace("jvm: manifest of [%s] not read here: the VM reads the jar", jar);
+    }
+    if (preparation->manifestRead && !applyManifest(preparation, error, size)) {
+        releasePreparation(preparation);
+        return false;
+    }
+    return true;
+}
+
+/* The VM options of a prepared launch: the command's, the manifest's,
+ * then `archive`'s (may be null). A heap array of borrowed strings, its
+ * length in *count; null when memory runs out. */
+static char **gatherOptions(const Preparation *preparation, const JvmArchive *archive,
+                            int *count) {
+    int archiveCount = archive != NULL ? archive->optionCount : 0;
+    int total = preparation->command.vmOptionCount + preparation->manifestOptionCount +
+                archiveCount;
+    char **options = (char **)malloc(((size_t)total + 1) * sizeof(char *));
+    if (options == NULL) {
+        return NULL;
+    }
+    int at = 0;
+    for (int i = 0; i < preparation->command.vmOptionCount; i++) {
+        options[at++] = preparation->command.vmOptions[i];
+    }
+    for (int i = 0; i < preparation->manifestOptionCount; i++) {
+        options[at++] = preparation->manifestOptions[i];
+    }
+    for (int i = 0; i < archiveCount; i++) {
+        options[at++] = archive->options[i];
+    }
+    *count = total;
+    return options;
+}
+
+/* Runs the prepared program's VM on its own main thread (a check when
+ * `checkOnly`) with `archive`'s options (may be null); returns its status. */
+static int startVm(const Preparation *preparation, const JvmArchive *archive, bool checkOnly) {
+    MainThread main = {&preparation->library, &preparation->command, NULL, 0, checkOnly, 1};
+    main.options = gatherOptions(preparation, archive, &main.optionCount);
+    if (main.options == NULL) {
+        (void)fprintf(stderr, "Error: out of memory starting the Java VM\n");
+        return 1;
+    }
+    const char *source = NULL;
+    size_t stackSize = chooseStackSize(&preparation->library, preparation->command.stackSize,
+                                       &source);
+    int status = runOnMainThread(&main, stackSize, source);
+    free(main.options);
+    return status;
+}
+
 /* Runs the Java program that the argument vector names, as the java
  * command would with args[1..] as its command line, and returns the exit
  * status: 0 after main returned and every non-daemon thread ended, 1 when
@@ -164,24 +367,141 @@ int32_t HUX_Launch(int32_t argCount, char **args, uint64_t w3, uint64_t w4, uint
     if (environmentOptions != NULL) {
         (void)fprintf(stderr, "NOTE: Picked up JDK_JAVA_OPTIONS: %s\n", environmentOptions);
     }
-    JvmCommand command;
-    char error[JVM_COMMAND_ERROR_SIZE];
-    if (!jvmParseCommand(argCount, args, environmentOptions, huxCallerVariable("CLASSPATH"), &command,
-                         error)) {
+    Preparation preparation;
+    char error[JVM_PROBLEM_SIZE + 64];
+    bool vmNotFound = false;
+    if (!prepare(argCount, args, environmentOptions, &preparation, error, sizeof error,
+                 &vmNotFound)) {
         (void)fprintf(stderr, "%s\n", error);
         return 1;
     }
-    JvmLibrary library;
-    char problem[JVM_PROBLEM_SIZE];
-    int status = 1;
-    if (!jvmLoadLibrary(&library, problem)) {
-        (void)fprintf(stderr, "Error: %s\n", problem);
-    } else {
-        MainThread main = {&library, &command, 1};
-        const char *source = NULL;
-        size_t stackSize = chooseStackSize(&library, command.stackSize, &source);
-        status = runOnMainThread(&main, stackSize, source);
-    }
-    jvmReleaseCommand(&command);
+    JvmArchive archive;
+    jvmPrepareArchive(argCount > 0 ? args[0] : NULL, &preparation.library, &preparation.command,
+                      preparation.manifestRead ? &preparation.manifest : NULL, &archive);
+    int status = startVm(&preparation, &archive, false);
+    jvmReleaseArchive(&archive);
+    releasePreparation(&preparation);
     return status;
+}
+
+/* Reads what the child writes on `fd` until its end into `text` (of
+ * `size` bytes, zero-terminated, the rest dropped). */
+static void readAll(int fd, char *text, size_t size) {
+    size_t used = 0;
+    for (;;) {
+        char chunk[512];
+        ssize_t got = read(fd, chunk, sizeof chunk);
+        if (got < 0 && errno == EINTR) {
+            continue;
+        }
+        if (got <= 0) {
+            break;
+        }
+        size_t take = (size_t)got < size - 1 - used ? (size_t)got : size - 1 - used;
+        for (size_t i = 0; i < take; i++) {
+            text[used++] = chunk[i];
+        }
+    }
+    text[used] = '\0';
+}
+
+/* Turns the lines the VM's check printed into one: joined by " / ",
+ * without the java command's two closing lines, followed by ": `remedy`". */
+static void summarise(const char *output, const char *remedy, char *message, size_t size) {
+    static const char *const closing[] = {"Error: Could not create the Java Virtual Machine.",
+                                          "Error: A fatal exception has occurred. Program will exit."};
+    message[0] = '\0';
+    size_t used = 0;
+    for (const char *line = output; *line != '\0';) {
+        size_t length = strcspn(line, "\n");
+        bool skip = length == 0 || (length == strlen(closing[0]) &&
+                                    strncmp(line, closing[0], length) == 0) ||
+                    (length == strlen(closing[1]) && strncmp(line, closing[1], length) == 0);
+        if (!skip && used < size) {
+            int written = snprintf(message + used, size - used, "%s%.*s", used > 0 ? " / " : "",
+                                   (int)length, line);
+            used += written > 0 ? (size_t)written : 0;
+        }
+        line += length + (line[length] == '\n');
+    }
+    if (used < size) {
+        (void)snprintf(message + used, size - used, "%s%s", used > 0 ? ": " : "", remedy);
+    }
+}
+
+/* Creates the prepared program's VM in a child process, as the launch
+ * would (without an archive), finds its main class and main method, and
+ * destroys it. Returns the child's status, what it printed in `output`. */
+static int checkInChild(const Preparation *preparation, char *output, size_t size) {
+    int pipeEnds[2];
+    output[0] = '\0';
+    if (pipe2(pipeEnds, O_CLOEXEC) != 0) {
+        (void)snprintf(output, size, "cannot start the VM's check: %s", strerror(errno));
+        return 1;
+    }
+    (void)fflush(NULL);
+    pid_t child = fork();
+    if (child == 0) {
+        (void)dup2(pipeEnds[1], STDOUT_FILENO);
+        (void)dup2(pipeEnds[1], STDERR_FILENO);
+        _exit(startVm(preparation, NULL, true));
+    }
+    close(pipeEnds[1]);
+    if (child > 0) {
+        readAll(pipeEnds[0], output, size);
+    }
+    close(pipeEnds[0]);
+    int status = 0;
+    while (child > 0 && waitpid(child, &status, 0) < 0 && errno == EINTR) {
+    }
+    if (child < 0) {
+        (void)snprintf(output, size, "cannot start the VM's check: %s", strerror(errno));
+        return 1;
+    }
+    if (WIFSIGNALED(status)) {
+        size_t used = strlen(output);
+        (void)snprintf(output + used, size - used, "%sthe VM was killed by signal %d",
+                       used > 0 ? "\n" : "", WTERMSIG(status));
+        return 1;
+    }
+    return WEXITSTATUS(status);
+}
+
+/* For diagnostic tools: reads the launch data's argument vector (with
+ * JDK_JAVA_OPTIONS and CLASSPATH as the launch takes them, the version
+ * range and the VM search), checks the -jar file, then creates the VM
+ * with the launch's options in a child process, finds the main class and
+ * main without calling it, and destroys it. Returns 0 and writes
+ * "libjvm.so: PATH (SOURCE)" into `message`, or returns 1 and writes what
+ * the launch would print and what to do, as one line; zero-terminated,
+ * truncated to `size` bytes. Records no archive. */
+int32_t HUX_Check(char *message, int32_t size, int32_t argCount, char **args) {
+    Preparation preparation;
+    char error[JVM_PROBLEM_SIZE + 64];
+    char line[CHECK_OUTPUT_SIZE + 64];
+    int status = 1;
+    bool vmNotFound = false;
+    if (!prepare(argCount, args, huxCallerVariable("JDK_JAVA_OPTIONS"), &preparation, error,
+                 sizeof error, &vmNotFound)) {
+        if (vmNotFound) {
+            (void)snprintf(line, sizeof line, "%s", error + strlen("Error: "));
+        } else {
+            summarise(error, "correct the application's arguments, its jar or JDK_JAVA_OPTIONS",
+                      line, sizeof line);
+        }
+    } else {
+        char output[CHECK_OUTPUT_SIZE];
+        status = checkInChild(&preparation, output, sizeof output);
+        if (status == 0) {
+            (void)snprintf(line, sizeof line, "libjvm.so: %s (%s)", preparation.library.path,
+                           preparation.library.source);
+        } else {
+            summarise(output, "correct the application's options or classes", line, sizeof line);
+        }
+        releasePreparation(&preparation);
+    }
+    if (message != NULL && size > 0) {
+        (void)snprintf(message, (size_t)size, "%s", line);
+    }
+    return status == 0 ? 0 : 1;
 }

@@ -7,6 +7,8 @@
 #include "jvm_command.h"
 
 #include <dirent.h>
+#include <errno.h>
+#include <limits.h>
 #include <stdarg.h>
 #include <stdbool.h>
 #include <stdio.h>
@@ -53,7 +55,10 @@ static const ValueOption valueOptions[] = {
     {"--enable-native-access", "--enable-native-access", "modules to be specified"},
 };
 
+static const JvmCommand emptyCommand = {0};
 static const char outOfMemory[] = "Error: out of memory reading the command line";
+static const char vmNotCreated[] = "Error: Could not create the Java Virtual Machine.\n"
+                                   "Error: A fatal exception has occurred. Program will exit.";
 
 /* Writes the error line into `error` like printf, truncated to fit;
  * returns false, for the caller to pass on. */
@@ -257,31 +262,43 @@ static char *expandClassPath(const char *classPath) {
     return out.bytes;
 }
 
-/* The number of bytes an -Xss value stands for: digits and an optional
- * k, m or g (either case). 0 when it is not of that form, or too large. */
-static size_t parseStackSize(const char *value) {
+/* The largest -Xss size the java command accepts: 1 GiB. */
+static const unsigned long long largestStackSize = 1ULL << 30;
+
+/* Reads an -Xss value as the java command does: a number written as in C
+ * (decimal, 0x hexadecimal or 0 octal; no sign, no blank) and an optional
+ * k, m, g or t (either case). Returns true with the size in *size, or
+ * false, the java command's lines in `error`, for another form, a number
+ * that overflows 64 bits, or a size above 1 GiB. */
+static bool readStackSize(const char *option, size_t *size, char *error) {
+    static const char units[] = "kKmMgGtT";
+    const char *value = option + 4;
     char *end = NULL;
-    if (*value < '0' || *value > '9') {
-        return 0;
-    }
-    unsigned long long size = strtoull(value, &end, 10);
+    unsigned long long number = 0;
     unsigned long long unit = 1;
-    if (*end == 'k' || *end == 'K') {
-        unit = 1ULL << 10;
-    } else if (*end == 'm' || *end == 'M') {
-        unit = 1ULL << 20;
-    } else if (*end == 'g' || *end == 'G') {
-        unit = 1ULL << 30;
-    } else if (*end != '\0') {
-        return 0;
+    bool fine = *value >= '0' && *value <= '9';
+    if (fine) {
+        errno = 0;
+        number = strtoull(value, &end, 0);
+        fine = errno == 0;
     }
-    if (unit > 1 && end[1] != '\0') {
-        return 0;
+    const char *unitAt = fine ? strchr(units, *end) : NULL;
+    if (fine && *end != '\0') {
+        fine = unitAt != NULL && end[1] == '\0';
+        unit = fine ? 1ULL << (10 * (1 + (unitAt - units) / 2)) : 1;
     }
-    if (size > (unsigned long long)SIZE_MAX / unit) {
-        return 0;
+    if (fine && number > ULLONG_MAX / unit) {
+        fine = false;
     }
-    return (size_t)(size * unit);
+    if (!fine) {
+        return fail(error, "Invalid thread stack size: %s\n%s", option, vmNotCreated);
+    }
+    if (number * unit > largestStackSize) {
+        return fail(error, "Invalid thread stack size: %s\nThe specified size exceeds the maximum "
+                           "representable size.\n%s", option, vmNotCreated);
+    }
+    *size = (size_t)(number * unit);
+    return true;
 }
 
 /* The entry of valueOptions that `word` names, bare or as "--name=value"
@@ -381,8 +398,8 @@ static bool readOptions(const Vector *vector, Reading *reading, JvmCommand *comm
         if (strcmp(word, "-server") == 0 || strcmp(word, "-client") == 0) {
             continue;
         }
-        if (strncmp(word, "-Xss", 4) == 0) {
-            command->stackSize = parseStackSize(word + 4);
+        if (strncmp(word, "-Xss", 4) == 0 && !readStackSize(word, &command->stackSize, error)) {
+            return false;
         }
         if (!appendWord(&reading->options, strdup(word))) {
             return fail(error, "%s", outOfMemory);
@@ -426,7 +443,8 @@ static char *chooseClassPath(const Reading *reading, const char *classPathVariab
     return strdup(".");
 }
 
-/* Builds the VM's options: the class path and command properties, then
+/* Builds the VM's options: the class path, command and launcher
+ * properties, then
  * the options read, in order, which move out of `reading`. Returns false,
  * the reason in `error`. */
 static bool buildVmOptions(Reading *reading, const char *classPathVariable,
@@ -435,7 +453,8 @@ static bool buildVmOptions(Reading *reading, const char *classPathVariable,
     char *classPath = chooseClassPath(reading, classPathVariable, command);
     bool fine = classPath != NULL &&
                 appendWord(&all, formatText("-Djava.class.path=%s", classPath)) &&
-                appendWord(&all, commandProperty(command));
+                appendWord(&all, commandProperty(command)) &&
+                appendWord(&all, strdup("-Dsun.java.launcher=SUN_STANDARD"));
     free(classPath);
     for (int i = 0; i < reading->options.count; i++) {
         char *option = reading->options.items[i];
@@ -497,7 +516,7 @@ static bool takeMainClass(const Vector *vector, int32_t argCount, char **args,
 bool jvmParseCommand(int32_t argCount, char **args, const char *environmentOptions,
                      const char *classPathVariable, JvmCommand *command,
                      char error[JVM_COMMAND_ERROR_SIZE]) {
-    *command = (JvmCommand){NULL, 0, NULL, NULL, NULL, 0, 0};
+    *command = emptyCommand;
     Words environment = {NULL, 0, 0};
     Reading reading = {{NULL, 0, 0}, NULL, 0};
     Vector vector = {NULL, 0, 0};
@@ -522,5 +541,5 @@ void jvmReleaseCommand(JvmCommand *command) {
         free(command->vmOptions[i]);
     }
     free(command->vmOptions);
-    *command = (JvmCommand){NULL, 0, NULL, NULL, NULL, 0, 0};
+    *command = emptyCommand;
 }

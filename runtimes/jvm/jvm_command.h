@@ -20,6 +20,8 @@ typedef struct JvmCommand {
     char **programArgs;     /* the words for main(String[]), in the entry's vector */
     int programArgCount;
     size_t stackSize;       /* the -Xss size in bytes; 0 when not given */
+    const char *launcherAgentClass;  /* the -jar file's Launcher-Agent-Class, or
+                                        null; set by the caller, not parsed */
 } JvmCommand;
 
 /* The size of the buffer for jvmParseCommand's error line. */
@@ -29,8 +31,9 @@ enum { JVM_COMMAND_ERROR_SIZE = 1024 };
  * environmentOptions (JDK_JAVA_OPTIONS, or null), with classPathVariable
  * (CLASSPATH, or null) as the class path when no option gives one.
  * Returns true with *command filled (release it with jvmReleaseCommand),
- * or false with *command empty and the reason in `error` as one line
- * without newline (truncated to fit). */
+ * or false with *command empty and the reason in `error` (truncated to
+ * fit): one line without newline, or for an -Xss size the java command
+ * refuses, its lines as it prints them, joined by newlines. */
 bool jvmParseCommand(int32_t argCount, char **args, const char *environmentOptions,
                      const char *classPathVariable, JvmCommand *command,
                      char error[JVM_COMMAND_ERROR_SIZE]);

@@ -1,5 +1,7 @@
-/* Finding and loading libjvm.so: JAVA_HOME's, else the default JDK's,
- * else that of the highest Java version under the JDK directory. */
+/* Finding and loading libjvm.so: JAVA_HOME's, else that of the system's
+ * java command, else the default JDK's, else that of the highest Java
+ * version under the JDK directory; each only when its Java version is in
+ * the range the application states. */
 #ifndef _GNU_SOURCE
 #define _GNU_SOURCE
 #endif
@@ -20,6 +22,7 @@
 
 static const char jdkRoot[] = "/usr/lib/jvm";
 static const char libjvmInJdk[] = "lib/server/libjvm.so";
+static const char systemJavaCommand[] = "/usr/bin/java";
 
 enum { VERSION_PARTS = 4 };
 
@@ -258,21 +261,108 @@ static bool tryLoad(const char *path, const char *source, JvmLibrary *library, c
     return true;
 }
 
-/* Tries the default JDK under `root`, then the others, highest version
- * first, adding each to `places`. Returns whether one loaded. */
-static bool loadUnderRoot(const char *root, JvmLibrary *library, char *places,
+/* Whether `range` admits Java feature version `feature` (0: unknown,
+ * admitted only when the range has no bounds). */
+static bool admits(const JvmVersionRange *range, long feature) {
+    if (range->min == 0 && range->max == 0) {
+        return true;
+    }
+    return feature != 0 && (range->min == 0 || feature >= range->min) &&
+           (range->max == 0 || feature <= range->max);
+}
+
+/* Writes `range` as text ("17 or later", "11 to 21", "17") into `text`. */
+static void describeRange(const JvmVersionRange *range, char *text, size_t size) {
+    if (range->max == 0) {
+        (void)snprintf(text, size, "%ld or later", range->min);
+    } else if (range->min == range->max) {
+        (void)snprintf(text, size, "%ld", range->min);
+    } else {
+        (void)snprintf(text, size, "%ld to %ld", range->min, range->max);
+    }
+}
+
+/* Tries the JDK in directory `home`: when `range` admits its version,
+ * loads its libjvm.so (tryLoad) and fills library->home and ->feature;
+ * otherwise adds "LIBJVM (Java N, outside the range)" to `places`.
+ * Stores its feature version in *feature. Returns whether it loaded. */
+static bool tryJdk(const char *home, const char *source, const JvmVersionRange *range,
+                   JvmLibrary *library, char *places, size_t placesSize, long *feature) {
+    char path[PATH_MAX];
+    size_t length = strlen(home);
+    bool trailingSlash = length > 0 && home[length - 1] == '/';
+    const char *name = strrchr(home, '/');
+    long version[VERSION_PARTS];
+    *feature = 0;
+    if (snprintf(path, sizeof path, "%s%s%s", home, trailingSlash ? "" : "/", libjvmInJdk) >=
+        (int)sizeof path) {
+        return false;
+    }
+    readJdkVersion(home, name != NULL ? name + 1 : home, version);
+    *feature = version[0];
+    if (!admits(range, version[0])) {
+        if (access(path, F_OK) == 0) {
+            appendFormat(places, placesSize, "%s%s (Java %ld, outside the range)",
+                         places[0] != '\0' ? ", " : "", path, version[0]);
+            huxTrace("jvm: libjvm [%s] skipped: Java %ld is outside HUX_JAVA_VERSIONS", path,
+                     version[0]);
+        }
+        return false;
+    }
+    if (!tryLoad(path, source, library, places, placesSize)) {
+        return false;
+    }
+    (void)snprintf(library->home, sizeof library->home, "%.*s",
+                   (int)(trailingSlash ? length - 1 : length), home);
+    library->feature = version[0];
+    return true;
+}
+
+/* The JDK directory that the java command at `javaCommand` belongs to:
+ * its symbolic links resolved, <jdk>/bin/java gives <jdk>. A heap string,
+ * or null when it does not resolve to a file so named. */
+static char *jdkOfJavaCommand(const char *javaCommand) {
+    static const char binJava[] = "/bin/java";
+    char *resolved = javaCommand != NULL ? realpath(javaCommand, NULL) : NULL;
+    if (resolved == NULL) {
+        return NULL;
+    }
+    size_t length = strlen(resolved);
+    if (length <= sizeof binJava - 1 ||
+        strcmp(resolved + length - (sizeof binJava - 1), binJava) != 0) {
+        free(resolved);
+        return NULL;
+    }
+    resolved[length - (sizeof binJava - 1)] = '\0';
+    return resolved;
+}
+
+/* Tries the JDK of the java command, then the default JDK under `root`,
+ * then the others, highest version first, adding each to `places`.
+ * Returns whether one loaded. */
+static bool loadUnderRoot(const char *root, const char *javaCommand,
+                          const JvmVersionRange *range, JvmLibrary *library, char *places,
                           size_t placesSize) {
     char path[PATH_MAX];
-    if (snprintf(path, sizeof path, "%s/default-java/%s", root, libjvmInJdk) <
-            (int)sizeof path &&
-        tryLoad(path, "default-java", library, places, placesSize)) {
+    long feature = 0;
+    char *commandJdk = jdkOfJavaCommand(javaCommand);
+    bool loaded = commandJdk != NULL && tryJdk(commandJdk, "the java command", range, library,
+                                               places, placesSize, &feature);
+    free(commandJdk);
+    if (loaded) {
+        return true;
+    }
+    if (snprintf(path, sizeof path, "%s/default-java", root) < (int)sizeof path &&
+        tryJdk(path, "default-java", range, library, places, placesSize, &feature)) {
         return true;
     }
     Candidate *candidates = NULL;
     int count = findVersionedJdks(root, &candidates);
-    bool loaded = false;
     for (int i = 0; !loaded && i < count; i++) {
-        loaded = tryLoad(candidates[i].path, "highest Java version", library, places, placesSize);
+        char *home = strndup(candidates[i].path, strlen(candidates[i].path) - sizeof libjvmInJdk);
+        loaded = home != NULL && tryJdk(home, "highest Java version", range, library, places,
+                                        placesSize, &feature);
+        free(home);
     }
     freeCandidates(candidates, count < 0 ? 0 : count);
     if (!loaded) {
@@ -281,31 +371,43 @@ static bool loadUnderRoot(const char *root, JvmLibrary *library, char *places,
     return loaded;
 }
 
-/* jvmLoadLibrary's search with `root` standing for /usr/lib/jvm and
- * `javaHome` for JAVA_HOME (null or empty: not set). */
-static bool loadLibraryFrom(const char *root, const char *javaHome, JvmLibrary *library,
+/* jvmLoadLibrary's search with `root` standing for /usr/lib/jvm,
+ * `javaHome` for JAVA_HOME (null or empty: not set) and `javaCommand` for
+ * /usr/bin/java (null: none). */
+static bool loadLibraryFrom(const char *root, const char *javaHome, const char *javaCommand,
+                            const JvmVersionRange *range, JvmLibrary *library,
                             char problem[JVM_PROBLEM_SIZE]) {
     char places[JVM_PROBLEM_SIZE] = "";
-    library->path[0] = '\0';
-    library->source = NULL;
-    library->createJavaVM = NULL;
-    library->getDefaultJavaVMInitArgs = NULL;
+    char wanted[64];
+    long feature = 0;
+    static const JvmLibrary none = {"", "", 0, NULL, NULL, NULL};
+    *library = none;
     problem[0] = '\0';
+    describeRange(range, wanted, sizeof wanted);
     if (javaHome != NULL && javaHome[0] != '\0') {
-        char path[PATH_MAX];
-        const char *slash = javaHome[strlen(javaHome) - 1] == '/' ? "" : "/";
-        if (snprintf(path, sizeof path, "%s%s%s", javaHome, slash, libjvmInJdk) <
-                (int)sizeof path &&
-            tryLoad(path, "JAVA_HOME", library, places, sizeof places)) {
+        if (tryJdk(javaHome, "JAVA_HOME", range, library, places, sizeof places, &feature)) {
             return true;
+        }
+        if (!admits(range, feature)) {
+            appendFormat(problem, JVM_PROBLEM_SIZE,
+                         "JAVA_HOME %s holds Java %ld, but this application runs on Java %s "
+                         "(HUX_JAVA_VERSIONS): set JAVA_HOME to a JDK of Java %s or unset it",
+                         javaHome, feature, wanted, wanted);
+            return false;
         }
         appendFormat(problem, JVM_PROBLEM_SIZE,
                      "no usable libjvm.so in %s (JAVA_HOME): set JAVA_HOME to a JDK's "
                      "directory or unset it", places[0] != '\0' ? places : javaHome);
         return false;
     }
-    if (loadUnderRoot(root, library, places, sizeof places)) {
+    if (loadUnderRoot(root, javaCommand, range, library, places, sizeof places)) {
         return true;
+    }
+    if (range->min != 0) {
+        appendFormat(problem, JVM_PROBLEM_SIZE,
+                     "no Java %s VM (HUX_JAVA_VERSIONS) among %s: install Java %s or set "
+                     "JAVA_HOME to one", wanted, places, wanted);
+        return false;
     }
     appendFormat(problem, JVM_PROBLEM_SIZE,
                  "no usable libjvm.so in %s: set JAVA_HOME or install a JDK "
@@ -313,28 +415,55 @@ static bool loadLibraryFrom(const char *root, const char *javaHome, JvmLibrary *
     return false;
 }
 
-bool jvmLoadLibrary(JvmLibrary *library, char problem[JVM_PROBLEM_SIZE]) {
-    char *javaHome = huxTrustedDirectoryVariable("JAVA_HOME");
-    bool loaded = loadLibraryFrom(jdkRoot, javaHome, library, problem);
-    free(javaHome);
-    return loaded;
+/* Reads one feature version (1 to 9999) from *text, leaving *text past
+ * its digits. Returns whether one was there. */
+static bool readFeature(const char **text, long *version) {
+    if (**text < '1' || **text > '9') {
+        return false;
+    }
+    char *end = NULL;
+    *version = strtol(*text, &end, 10);
+    *text = end;
+    return *version <= 9999;
 }
 
-/* For diagnostic tools: without starting a VM, finds and loads libjvm.so
- * as HUX_Launch would with the current environment. Returns 0 and writes
- * "libjvm.so: PATH (SOURCE)" into `message`, or returns 1 and writes the
- * problem and what to do; zero-terminated, truncated to `size` bytes. */
-int32_t HUX_Check(char *message, int32_t size, int32_t argCount, char **args) {
-    (void)argCount, (void)args;
-    JvmLibrary library;
-    char problem[JVM_PROBLEM_SIZE];
-    bool found = jvmLoadLibrary(&library, problem);
-    if (message != NULL && size > 0) {
-        if (found) {
-            snprintf(message, (size_t)size, "libjvm.so: %s (%s)", library.path, library.source);
-        } else {
-            snprintf(message, (size_t)size, "%s", problem);
+/* Parses `value` ("N" or "N-M", N <= M) into *range; false for any other
+ * text. */
+static bool parseVersionRange(const char *value, JvmVersionRange *range) {
+    const char *at = value;
+    range->min = range->max = 0;
+    if (!readFeature(&at, &range->min)) {
+        return false;
+    }
+    if (*at == '-') {
+        at++;
+        if (!readFeature(&at, &range->max) || range->max < range->min) {
+            return false;
         }
     }
-    return found ? 0 : 1;
+    return *at == '\0';
+}
+
+bool jvmReadVersionRange(JvmVersionRange *range, char problem[JVM_PROBLEM_SIZE]) {
+    const char *value = getenv("HUX_JAVA_VERSIONS");
+    range->min = range->max = 0;
+    if (value == NULL || value[0] == '\0') {
+        return true;
+    }
+    if (!parseVersionRange(value, range)) {
+        (void)snprintf(problem, JVM_PROBLEM_SIZE,
+                       "HUX_JAVA_VERSIONS=%s is not a Java version range: write N or N-M "
+                       "(feature versions, as 17 or 11-21)", value);
+        range->min = range->max = 0;
+        return false;
+    }
+    return true;
+}
+
+bool jvmLoadLibrary(const JvmVersionRange *range, JvmLibrary *library,
+                    char problem[JVM_PROBLEM_SIZE]) {
+    char *javaHome = huxTrustedDirectoryVariable("JAVA_HOME");
+    bool loaded = loadLibraryFrom(jdkRoot, javaHome, systemJavaCommand, range, library, problem);
+    free(javaHome);
+    return loaded;
 }

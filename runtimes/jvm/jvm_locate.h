@@ -43,10 +43,20 @@ typedef struct InitArgs11 {
     jint debugPort;
 } InitArgs11;
 
+/* The Java feature versions an application runs on (HUX_JAVA_VERSIONS):
+ * min and max inclusive, 0 where there is no bound. */
+typedef struct JvmVersionRange {
+    long min;
+    long max;
+} JvmVersionRange;
+
 /* A VM library loaded for good, where it came from and its entries. */
 typedef struct JvmLibrary {
     char path[PATH_MAX];
-    const char *source;  /* "JAVA_HOME", "default-java" or "highest Java version" */
+    char home[PATH_MAX];  /* the JDK's directory, above lib/server/libjvm.so */
+    long feature;         /* its Java feature version (17 for 17.0.15); 0 unknown */
+    const char *source;   /* "JAVA_HOME", "the java command", "default-java" or
+                             "highest Java version" */
     CreateJavaVMFn createJavaVM;
     GetDefaultJavaVMInitArgsFn getDefaultJavaVMInitArgs;
 } JvmLibrary;
@@ -54,14 +64,22 @@ typedef struct JvmLibrary {
 /* The size of the buffer for the problem jvmLoadLibrary reports. */
 enum { JVM_PROBLEM_SIZE = 4096 };
 
+/* Reads HUX_JAVA_VERSIONS ("N" or "N-M", feature versions) into *range;
+ * unset or empty gives no bounds. Returns false, with the reason in
+ * `problem`, for any other value. */
+bool jvmReadVersionRange(JvmVersionRange *range, char problem[JVM_PROBLEM_SIZE]);
+
 /* Loads libjvm.so (RTLD_NOW | RTLD_GLOBAL | RTLD_NODELETE, never
- * unloaded): $JAVA_HOME/lib/server/libjvm.so when JAVA_HOME is set and
- * not empty, and nothing else then; otherwise
- * /usr/lib/jvm/default-java/lib/server/libjvm.so, then those of the other
- * /usr/lib/jvm directories, highest Java version first, until one loads.
- * Returns true with *library filled, or false with `problem` holding one
- * line (no newline) naming every place looked and what to do. */
-bool jvmLoadLibrary(JvmLibrary *library, char problem[JVM_PROBLEM_SIZE]);
+ * unloaded) of the first JDK whose Java version `range` admits:
+ * $JAVA_HOME's when JAVA_HOME is set and not empty, and nothing else then
+ * (a JAVA_HOME outside the range is an error naming both); otherwise the
+ * JDK that /usr/bin/java belongs to (its symbolic links resolved,
+ * <jdk>/bin/java), /usr/lib/jvm/default-java, then the other /usr/lib/jvm
+ * directories, highest Java version first, until one loads. Returns true
+ * with *library filled, or false with `problem` holding one line (no
+ * newline) naming every place looked, what was found and what to do. */
+bool jvmLoadLibrary(const JvmVersionRange *range, JvmLibrary *library,
+                    char problem[JVM_PROBLEM_SIZE]);
 
 #ifdef __cplusplus
 }

@@ -7,6 +7,7 @@
 #include <stdio.h>
 #include <string.h>
 
+#include "jvm_agent.h"
 #include "runtime_trace.h"
 
 /* The names of the main class: as given (for messages) and dotted. */
@@ -394,6 +395,53 @@ static jmethodID resolveMain(JNIEnv *env, const MainClassName *name, jclass *mai
     return (*env)->FromReflectedMethod(env, method);
 }
 
+/* Starts the Launcher-Agent-Class `className`: loads it through the
+ * system class loader and calls its agentmain with "" and the
+ * instrumentation that the agent jar's class kept. Returns false, the
+ * exception handed to the uncaught exception handler or one line on
+ * System.err, when that fails or agentmain throws. */
+static bool startLauncherAgent(JNIEnv *env, jstring encoding, const char *className) {
+    jstring agentName = platformString(env, encoding, className);
+    jstring helperName = literal(env, JVM_AGENT_CLASS);
+    jclass helper = helperName == NULL ? NULL : loadMainClass(env, helperName);
+    jmethodID get = helper == NULL ? NULL
+                                   : (*env)->GetStaticMethodID(env, helper, "instrumentation",
+                                                               "()Ljava/lang/instrument/Instrumentation;");
+    jobject instrumentation = get == NULL ? NULL : (*env)->CallStaticObjectMethod(env, helper, get);
+    jclass agent = pending(env) || agentName == NULL ? NULL : loadMainClass(env, agentName);
+    if (agent == NULL || instrumentation == NULL) {
+        jthrowable thrown = takeException(env);
+        reportLine(env, "Error: cannot start Launcher-Agent-Class ", agentName,
+                   thrown != NULL ? concat(env, literal(env, ": "), describe(env, thrown)) : NULL);
+        return false;
+    }
+    jstring empty = literal(env, "");
+    jmethodID withInstrumentation = (*env)->GetStaticMethodID(
+        env, agent, "agentmain", "(Ljava/lang/String;Ljava/lang/instrument/Instrumentation;)V");
+    (*env)->ExceptionClear(env);
+    jmethodID alone = withInstrumentation != NULL
+                          ? NULL
+                          : (*env)->GetStaticMethodID(env, agent, "agentmain",
+                                                      "(Ljava/lang/String;)V");
+    (*env)->ExceptionClear(env);
+    if (withInstrumentation != NULL) {
+        (*env)->CallStaticVoidMethod(env, agent, withInstrumentation, empty, instrumentation);
+    } else if (alone != NULL) {
+        (*env)->CallStaticVoidMethod(env, agent, alone, empty);
+    } else {
+        reportLine(env, "Error: cannot start Launcher-Agent-Class ", agentName,
+                   literal(env, ": it has no static agentmain(String, Instrumentation) or "
+                                "agentmain(String)"));
+        return false;
+    }
+    jthrowable thrown = takeException(env);
+    if (thrown != NULL) {
+        handUncaught(env, thrown);
+        return false;
+    }
+    return true;
+}
+
 /* Finds main and calls it; returns 0, or 1 when it could not be called
  * or it (or the class's initialisation) threw, the exception then handed
  * to the uncaught exception handler. */
@@ -401,6 +449,10 @@ static int callMain(JNIEnv *env, const JvmCommand *command) {
     jstring encoding = platformEncoding(env);
     MainClassName name = {NULL, NULL};
     if (!nameMainClass(env, encoding, command, &name)) {
+        return 1;
+    }
+    if (command->launcherAgentClass != NULL &&
+        !startLauncherAgent(env, encoding, command->launcherAgentClass)) {
         return 1;
     }
     jclass mainClass = NULL;
@@ -429,4 +481,19 @@ int jvmRunProgram(JavaVM *vm, JNIEnv *env, const JvmCommand *command) {
         return 1;
     }
     return status;
+}
+
+int jvmCheckProgram(JNIEnv *env, const JvmCommand *command) {
+    jstring encoding = platformEncoding(env);
+    MainClassName name = {NULL, NULL};
+    if (!nameMainClass(env, encoding, command, &name)) {
+        return 1;
+    }
+    jclass mainClass = NULL;
+    jmethodID main = resolveMain(env, &name, &mainClass);
+    jthrowable thrown = takeException(env);
+    if (thrown != NULL) {
+        handUncaught(env, thrown);
+    }
+    return main != NULL && thrown == NULL ? 0 : 1;
 }

@@ -6,8 +6,8 @@ import java.nio.file.Paths;
 /**
  * The JVM runtime tests' program. It runs its arguments as a list of
  * commands, in order: "prop NAME", "env NAME", "thread-name", "first-thread",
- * "exit N", "throw TEXT", "thread MILLIS", "recurse DEPTH", "hook" and
- * "args ..." (which takes every word after it).
+ * "exit N", "exit-from-thread N", "throw TEXT", "thread MILLIS",
+ * "recurse DEPTH", "hook" and "args ..." (which takes every word after it).
  */
 public final class Probe {
     private Probe() {
@@ -68,6 +68,13 @@ public final class Probe {
                 case "exit":
                     System.out.println("exiting with " + args[i + 1]);
                     System.exit(Integer.parseInt(args[++i]));
+                    break;
+                case "exit-from-thread":
+                    int status = Integer.parseInt(args[++i]);
+                    Thread exiting = new Thread(() -> System.exit(status));
+                    exiting.start();
+                    System.out.println("exiting from a thread with " + status);
+                    exiting.join();
                     break;
                 case "throw":
                     System.out.println("about to throw");
