@@ -14,6 +14,10 @@ scripts/install-packages.sh $packages
 # Without link-time optimisation, whose flags clang-tidy does not take.
 cmake -S . -B build-analysis -DCMAKE_BUILD_TYPE=Release -DBUILD_TESTING=OFF \
     -DAPPLAUNCHER_LTO=OFF -DCMAKE_EXPORT_COMPILE_COMMANDS=ON >/dev/null
+# Headers generated at build time, which the analysed sources include.
+if [ -d runtimes/jvm ] && cmake --build build-analysis --target help | grep -q hux_jvm_generated; then
+    cmake --build build-analysis --target hux_jvm_generated >/dev/null
+fi
 
 sources=$(for dir in launcher locator quiet_writer auxlib runtimes doctor pack; do
     [ -d "$dir" ] && find "$dir" -type f \( -name '*.cpp' -o -name '*.c' \)
