@@ -15,7 +15,7 @@ scripts/install-packages.sh $packages
 cmake -S . -B build-analysis -DCMAKE_BUILD_TYPE=Release -DBUILD_TESTING=OFF \
     -DAPPLAUNCHER_LTO=OFF -DCMAKE_EXPORT_COMPILE_COMMANDS=ON >/dev/null
 # Headers generated at build time, which the analysed sources include.
-if [ -d runtimes/jvm ] && cmake --build build-analysis --target help | grep -q hux_jvm_generated; then
+if [ -d runtimes/jvm ] && cmake --build build-analysis --target help | grep hux_jvm_generated >/dev/null; then
     cmake --build build-analysis --target hux_jvm_generated >/dev/null
 fi
 
