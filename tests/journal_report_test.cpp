@@ -6,9 +6,13 @@
 // /run/systemd/journal/socket is a socket this test reads.
 #include <errno.h>
 #include <fcntl.h>
+#include <linux/capability.h>
 #include <stdlib.h>
 #include <string.h>
+#include <sys/prctl.h>
 #include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/statvfs.h>
 #include <sys/un.h>
 #include <unistd.h>
 
@@ -352,6 +356,92 @@ TEST(JournalReport, EachLineThatSaysWhyALaunchFailedReachesTheJournalOnlyWithout
         EXPECT_EQ(noJournal.exitCode, failure.status);
         EXPECT_EQ(plainLines(noJournal.stderrText), plainLines(toFile.stderrText));
         EXPECT_EQ(journal.take(), std::vector<Strings>{});
+    }
+}
+
+// Why a launcher copy with the file capability that grantPrivilege gives
+// would not run in secure mode here ("" when it would): a file system
+// mounted nosuid, no_new_privs on this process, or a bounding set without
+// the capability.
+std::string secureModeUnavailable(const std::string &exe) {
+    struct statvfs mounted = {};
+    if (statvfs(exe.c_str(), &mounted) != 0 || (mounted.f_flag & ST_NOSUID) != 0) {
+        return "the tree's file system is mounted nosuid";
+    }
+    if (prctl(PR_GET_NO_NEW_PRIVS, 0, 0, 0, 0) != 0) {
+        return "no_new_privs is set";
+    }
+    if (prctl(PR_CAPBSET_READ, CAP_NET_BIND_SERVICE, 0, 0, 0) != 1) {
+        return "the bounding set lacks cap_net_bind_service";
+    }
+    return "";
+}
+
+TEST(JournalReport, ACallerWhoIsNotRootFindsNoMoreInTheJournalThanOnStandardError) {
+    if (launcherIsWrapped()) {
+        GTEST_SKIP() << "a wrapped launcher takes no file capability";
+    }
+    std::string setpriv;
+    std::string unavailable = privilegedStartUnavailable(&setpriv);
+    if (!unavailable.empty()) {
+        GTEST_SKIP() << unavailable;
+    }
+    const std::string secret = "hunter2";
+    struct Case {
+        std::string line;
+        std::string plainReason;
+    };
+    const std::vector<Case> cases = {
+        {secret + "=1", "unknown key"},
+        {"env=" + secret + "-name=1",
+         "env= name is not a variable name (letters, digits and _, not starting with a digit)"},
+        {"include=/nonexistent/" + secret + "/*.cfg", "include= matched nothing"},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.line);
+        ConfiguredTree app("runtime=libhux_python.so\n" + c.line + "\n");
+        AppTree &tree = app.tree;
+        renameLauncher(tree);
+        openToOthers(tree);
+        unavailable = secureModeUnavailable(tree.exe);
+        if (unavailable.empty() && !grantPrivilege(tree.exe, Privilege::capability)) {
+            unavailable = "this file system takes no file capability";
+        }
+        if (!unavailable.empty()) {
+            GTEST_SKIP() << unavailable;
+        }
+        TestJournal journal(tree.root);
+        ASSERT_TRUE(journal.bound) << strerror(errno);
+        ASSERT_EQ(chmod(journal.path.c_str(), 0666), 0) << strerror(errno);
+        // The machine's own rpm and dpkg, which the privileged copy asks,
+        // answer nothing in the namespace: the library is the one in ../lib.
+        std::string refusals;
+        Strings prefix = privateMountNamespace(
+            tree,
+            journalSetup(journal.path) +
+                " && for tool in /usr/bin/rpm /usr/bin/dpkg; do [ ! -e \"$tool\" ] || "
+                "/bin/mount --bind /bin/false \"$tool\" || exit 1; done",
+            &refusals);
+        if (prefix.empty() || contains(prefix, "--user")) {
+            GTEST_SKIP() << "no mount namespace of root's own, in which nobody can be started: "
+                         << refusals;
+        }
+        Strings nobodyWords = asNobody(setpriv);
+        prefix.insert(prefix.end(), nobodyWords.begin(), nobodyWords.end());
+        Environment env = baseEnvironment(tree);
+        env.erase("SORVANTA_DEBUG");
+
+        LaunchResult run = launchUnder(prefix, tree, {}, env);
+        std::string line = "applauncher: " + app.configPath + ":2: " + c.plainReason;
+        EXPECT_EQ(run.exitCode, 1) << run.stderrText;
+        EXPECT_EQ(run.stderrText, line + "\n");
+        std::vector<Strings> received = journal.take();
+        EXPECT_EQ(received, entriesFor({line}));
+        for (const Strings &datagram : received) {
+            for (const std::string &field : datagram) {
+                EXPECT_EQ(field.find(secret), std::string::npos) << field;
+            }
+        }
     }
 }
 
