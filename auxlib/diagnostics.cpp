@@ -12,9 +12,12 @@
 // The longest line written, its newline included; a longer one is cut.
 enum { lineSize = 8192 };
 
-// Formats `prefix` and the message into line[lineSize] as one line ending
-// in '\n', the message's control characters escaped; returns its length.
-static size_t formatLine(char *line, const char *prefix, const char *format, va_list args) {
+// Formats `prefix` and the message as one line ending in '\n', the
+// message's control characters escaped and cut to fit lineSize, and writes
+// it on standard error in one write; as a report (quietReport, the journal
+// too) when `report` and no tool runs this library (toolProgramName).
+static void writeFormatted(bool report, const char *prefix, const char *format, va_list args) {
+    char line[lineSize];
     int prefixWritten = snprintf(line, lineSize / 2, "%s", prefix);
     size_t prefixLength = prefixWritten < 0 ? 0 : (size_t)prefixWritten;
     if (prefixLength >= lineSize / 2) {
@@ -28,29 +31,25 @@ static size_t formatLine(char *line, const char *prefix, const char *format, va_
     }
     quietEscapeControls(line + prefixLength, length - prefixLength);
     line[length] = '\n';
-    return length + 1;
+    if (report && toolProgramName() == nullptr) {
+        quietReport(line, length + 1);
+    } else {
+        quietWrite(STDERR_FILENO, line, length + 1);
+    }
 }
 
 void writeLine(const char *prefix, const char *format, ...) {
-    char line[lineSize];
     va_list args;
     va_start(args, format);
-    size_t length = formatLine(line, prefix, format, args);
+    writeFormatted(false, prefix, format, args);
     va_end(args);
-    quietWrite(STDERR_FILENO, line, length);
 }
 
 void writeComplaint(const char *prefix, const char *format, ...) {
-    char line[lineSize];
     va_list args;
     va_start(args, format);
-    size_t length = formatLine(line, prefix, format, args);
+    writeFormatted(true, prefix, format, args);
     va_end(args);
-    if (toolProgramName() != nullptr) {
-        quietWrite(STDERR_FILENO, line, length);
-    } else {
-        quietReport(line, length);
-    }
 }
 
 const char *toolProgramName(void) {

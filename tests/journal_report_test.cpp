@@ -286,6 +286,29 @@ std::vector<Failure> failures() {
     return rows;
 }
 
+// Where `failure` happens: its tree, the launcher renamed; the
+// environment its launch gets; a journal socket of the test's own; and the
+// prefix that runs a command with that socket as the journal's (empty when
+// no private mount namespace could be had, with why in `refusals`).
+struct FailureSetting {
+    explicit FailureSetting(const Failure &failure)
+        : app(failure.makeTree()), tree(app->tree), journal(tree.root) {
+        renameLauncher(tree);
+        env = runtimeEnvironment(tree);
+        for (const auto &[name, value] : failure.variables) {
+            env[name] = value;
+        }
+        prefix = privateMountNamespace(tree, journalSetup(journal.path), &refusals);
+    }
+
+    std::unique_ptr<ConfiguredTree> app;
+    AppTree &tree;
+    TestJournal journal;
+    Environment env;
+    Strings prefix;
+    std::string refusals;
+};
+
 // The lines of `stderrText` that are ours: neither debug lines nor lines
 // starting with one of `theirs`.
 Strings ourLines(const std::string &stderrText, const Strings &theirs) {
@@ -318,20 +341,17 @@ TEST(JournalReport, EachLineThatSaysWhyALaunchFailedReachesTheJournalOnlyWithout
     }
     for (const Failure &failure : failures()) {
         SCOPED_TRACE(failure.name);
-        std::unique_ptr<ConfiguredTree> app = failure.makeTree();
-        AppTree &tree = app->tree;
-        renameLauncher(tree);
-        Environment env = runtimeEnvironment(tree);
-        for (const auto &[name, value] : failure.variables) {
-            env[name] = value;
-        }
-        TestJournal journal(tree.root);
+        FailureSetting setting(failure);
+        AppTree &tree = setting.tree;
+        const Environment &env = setting.env;
+        TestJournal &journal = setting.journal;
         ASSERT_TRUE(journal.bound) << strerror(errno);
-        std::string refusals;
-        Strings withSocket = privateMountNamespace(tree, journalSetup(journal.path), &refusals);
+        const Strings &withSocket = setting.prefix;
         if (withSocket.empty()) {
-            GTEST_SKIP() << "no private mount namespace for a journal socket: " << refusals;
+            GTEST_SKIP() << "no private mount namespace for a journal socket: "
+                         << setting.refusals;
         }
+        std::string refusals;
 
         LaunchResult toFile = launchUnder(withSocket, tree, failure.args, env);
         EXPECT_EQ(toFile.exitCode, failure.status) << toFile.stderrText;
@@ -456,26 +476,19 @@ TEST(JournalReport, TheDoctorsChecksOfAFailingLaunchLeaveTheJournalAlone) {
             continue;
         }
         SCOPED_TRACE(failure.name);
-        std::unique_ptr<ConfiguredTree> app = failure.makeTree();
-        AppTree &tree = app->tree;
-        renameLauncher(tree);
-        Environment env = runtimeEnvironment(tree);
-        for (const auto &[name, value] : failure.variables) {
-            env[name] = value;
+        FailureSetting setting(failure);
+        ASSERT_TRUE(setting.journal.bound) << strerror(errno);
+        if (setting.prefix.empty()) {
+            GTEST_SKIP() << "no private mount namespace for a journal socket: "
+                         << setting.refusals;
         }
-        TestJournal journal(tree.root);
-        ASSERT_TRUE(journal.bound) << strerror(errno);
-        std::string refusals;
-        Strings prefix = privateMountNamespace(tree, journalSetup(journal.path), &refusals);
-        if (prefix.empty()) {
-            GTEST_SKIP() << "no private mount namespace for a journal socket: " << refusals;
-        }
-        prefix.insert(prefix.end(), {DOCTOR_BINARY, "--timeout", "60", tree.exe});
-        LaunchResult doctor = runCommand(tree, prefix, env);
+        Strings command = setting.prefix;
+        command.insert(command.end(), {DOCTOR_BINARY, "--timeout", "60", setting.tree.exe});
+        LaunchResult doctor = runCommand(setting.tree, command, setting.env);
         EXPECT_EQ(doctor.exitCode, 1) << doctor.stdoutText << doctor.stderrText;
         EXPECT_NE(doctor.stdoutText.find("would not start"), std::string::npos)
             << doctor.stdoutText;
-        EXPECT_EQ(journal.take(), std::vector<Strings>{}) << doctor.stdoutText;
+        EXPECT_EQ(setting.journal.take(), std::vector<Strings>{}) << doctor.stdoutText;
     }
 }
 #endif
