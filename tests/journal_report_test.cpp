@@ -170,7 +170,9 @@ Environment runtimeEnvironment(const AppTree &tree) {
 // One way a launch fails.
 struct Failure {
     const char *name;
-    std::function<std::unique_ptr<ConfiguredTree>()> makeTree;
+    // Makes its tree: shared, so that a JvmTree is destroyed as one
+    // (ConfiguredTree has no virtual destructor).
+    std::function<std::shared_ptr<ConfiguredTree>()> makeTree;
     Strings args;
     int status;
     // How many lines of ours it writes on standard error.
@@ -185,13 +187,13 @@ struct Failure {
 
 // A tree whose configuration is `config` and whose lib/ holds the runtime
 // library `runtime` (none when empty) as `runtimeName`.
-std::function<std::unique_ptr<ConfiguredTree>()> treeOf(const std::string &config,
+std::function<std::shared_ptr<ConfiguredTree>()> treeOf(const std::string &config,
                                                         const std::string &runtime = "",
                                                         const std::string &runtimeName = "",
                                                         const std::function<void(AppTree &)> &more =
                                                             nullptr) {
     return [=]() {
-        auto made = std::make_unique<ConfiguredTree>(config);
+        auto made = std::make_shared<ConfiguredTree>(config);
         if (!runtime.empty()) {
             made->tree.installLibrary(runtime, made->tree.appDir + "/lib/" + runtimeName);
         }
@@ -261,8 +263,8 @@ std::vector<Failure> failures() {
 #endif
 #ifdef JVM_RUNTIME_LIBRARY
     auto jvmTree = [](const Strings &args, const Strings &variables = {}) {
-        return [args, variables]() -> std::unique_ptr<ConfiguredTree> {
-            return std::make_unique<JvmTree>(args, variables);
+        return [args, variables]() -> std::shared_ptr<ConfiguredTree> {
+            return std::make_shared<JvmTree>(args, variables);
         };
     };
     const Strings probe = {"-cp", "$APPDIR/share/probe.jar", "probe.Probe"};
@@ -301,7 +303,7 @@ struct FailureSetting {
         prefix = privateMountNamespace(tree, journalSetup(journal.path), &refusals);
     }
 
-    std::unique_ptr<ConfiguredTree> app;
+    std::shared_ptr<ConfiguredTree> app;
     AppTree &tree;
     TestJournal journal;
     Environment env;
