@@ -5,7 +5,6 @@
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
-#include <sys/auxv.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -31,18 +30,20 @@ struct AuxHandle {
 };
 
 // Says why the configuration was refused, in one line naming the file and
-// the line where there are any, whatever the debug setting. For a caller
-// who is not root in secure mode, who may be anyone and may not be able
-// to read the configuration, the reason is given without anything it
-// quotes from the configuration (ConfigError.plainReason).
+// the line where there are any, whatever the debug setting, on standard
+// error and, when that is not a terminal, in the journal (writeComplaint).
+// For a caller who is not root in secure mode, who may be anyone and may
+// not be able to read the configuration, the reason is given without
+// anything it quotes from the configuration (ConfigError.plainReason), in
+// the journal as on standard error.
 static void complainAbout(const ConfigError *error) {
     const char *reason = quietCallerIsUntrusted() ? error->plainReason : error->reason;
     if (error->file[0] != '\0' && error->line > 0) {
-        writeLine(complaintPrefix, "%s:%d: %s", error->file, error->line, reason);
+        writeComplaint(complaintPrefix, "%s:%d: %s", error->file, error->line, reason);
     } else if (error->file[0] != '\0') {
-        writeLine(complaintPrefix, "%s: %s", error->file, reason);
+        writeComplaint(complaintPrefix, "%s: %s", error->file, reason);
     } else {
-        writeLine(complaintPrefix, "%s", reason);
+        writeComplaint(complaintPrefix, "%s", reason);
     }
 }
 
@@ -60,7 +61,7 @@ static void cutLastComponent(char *path) {
 // that runs this library in a program of its own (applauncher-doctor)
 // names the launcher it stands for.
 static void programName(char *name, size_t size) {
-    const char *given = getauxval(AT_SECURE) == 0 ? getenv("APPLAUNCHER_PROGRAM") : nullptr;
+    const char *given = toolProgramName();
     char self[4096];
     ssize_t length = given != nullptr ? 0 : readlink("/proc/self/exe", self, sizeof self - 1);
     self[length > 0 ? length : 0] = '\0';
@@ -77,7 +78,7 @@ static bool findConfiguration(char **configPath, char **appDir) {
     Dl_info info;
     if (dladdr((void *)&kivLauncherCreate, &info) == 0 || info.dli_fname == nullptr ||
         strchr(info.dli_fname, '/') == nullptr) {
-        writeLine(complaintPrefix, "cannot tell where libapplauncher.so lies");
+        writeComplaint(complaintPrefix, "cannot tell where libapplauncher.so lies");
         return false;
     }
     char program[256];
@@ -87,7 +88,7 @@ static bool findConfiguration(char **configPath, char **appDir) {
     *configPath = (char *)malloc(size);
     *appDir = strdup(info.dli_fname);
     if (*configPath == nullptr || *appDir == nullptr) {
-        writeLine(complaintPrefix, "out of memory");
+        writeComplaint(complaintPrefix, "out of memory");
         free(*configPath);
         free(*appDir);
         return false;
@@ -135,14 +136,15 @@ EXPORTED const KivlLauncherAPI *kivLauncherGetAPI(void) {
 }
 
 // Reads the configuration and keeps the command line, which must outlive
-// the handle. Null, with the reason on standard error, when the
+// the handle. Null, with the reason on standard error (and in the journal
+// when that is not a terminal), when the
 // configuration is missing or malformed or the launch data would not fit.
 EXPORTED KivLauncherHandle kivLauncherCreate(int32_t argc, char **argv) {
     AuxHandle *aux = (AuxHandle *)calloc(1, sizeof *aux);
     char *configPath = nullptr;
     char *appDir = nullptr;
     if (aux == nullptr) {
-        writeLine(complaintPrefix, "out of memory");
+        writeComplaint(complaintPrefix, "out of memory");
         return nullptr;
     }
     if (!findConfiguration(&configPath, &appDir)) {
@@ -164,7 +166,7 @@ EXPORTED KivLauncherHandle kivLauncherCreate(int32_t argc, char **argv) {
     aux->argv = argv;
     aux->size = launchBlockSize(&aux->config, argc, argv);
     if (aux->size == 0) {
-        writeLine(complaintPrefix, "launch data larger than 2 GiB");
+        writeComplaint(complaintPrefix, "launch data larger than 2 GiB");
         release(aux);
         return nullptr;
     }

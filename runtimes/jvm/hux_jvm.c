@@ -93,7 +93,7 @@ static void *runMainThread(void *data) {
     JavaVMOption *options = (JavaVMOption *)calloc((size_t)main->optionCount + 1,
                                                    sizeof(JavaVMOption));
     if (options == NULL) {
-        (void)fprintf(stderr, "Error: out of memory starting the Java VM\n");
+        huxReport("Error: out of memory starting the Java VM");
         return NULL;
     }
     int count = 0;
@@ -116,9 +116,8 @@ static void *runMainThread(void *data) {
     JNIEnv *env = NULL;
     jint created = main->library->createJavaVM(&vm, (void **)&env, &initArgs);
     if (created != JNI_OK) {
-        (void)fputs("Error: Could not create the Java Virtual Machine.\n"
-                    "Error: A fatal exception has occurred. Program will exit.\n",
-                    stderr);
+        huxReport("Error: Could not create the Java Virtual Machine.\n"
+                  "Error: A fatal exception has occurred. Program will exit.");
         huxTrace("jvm: JNI_CreateJavaVM: %d", (int)created);
     } else if (main->checkOnly) {
         main->status = jvmCheckProgram(env, main->command);
@@ -166,9 +165,8 @@ static int runOnMainThread(MainThread *main, size_t stackSize, const char *sourc
         pthread_attr_destroy(&attributes);
     }
     if (failed != 0) {
-        (void)fprintf(stderr,
-                      "Error: cannot start the Java main thread with a %zu-byte stack: %s\n",
-                      stackSize, strerror(failed));
+        huxReport("Error: cannot start the Java main thread with a %zu-byte stack: %s", stackSize,
+                  strerror(failed));
         return 1;
     }
     huxTrace("jvm: main thread stack [%zu] from %s", stackSize, source);
@@ -340,7 +338,7 @@ static int startVm(const Preparation *preparation, const JvmArchive *archive, bo
     MainThread main = {&preparation->library, &preparation->command, NULL, 0, checkOnly, 1};
     main.options = gatherOptions(preparation, archive, &main.optionCount);
     if (main.options == NULL) {
-        (void)fprintf(stderr, "Error: out of memory starting the Java VM\n");
+        huxReport("Error: out of memory starting the Java VM");
         return 1;
     }
     const char *source = NULL;
@@ -372,7 +370,7 @@ int32_t HUX_Launch(int32_t argCount, char **args, uint64_t w3, uint64_t w4, uint
     bool vmNotFound = false;
     if (!prepare(argCount, args, environmentOptions, &preparation, error, sizeof error,
                  &vmNotFound)) {
-        (void)fprintf(stderr, "%s\n", error);
+        huxReport("%s", error);
         return 1;
     }
     JvmArchive archive;
@@ -442,6 +440,7 @@ static int checkInChild(const Preparation *preparation, char *output, size_t siz
     (void)fflush(NULL);
     pid_t child = fork();
     if (child == 0) {
+        huxKeepReportsFromJournal();
         (void)dup2(pipeEnds[1], STDOUT_FILENO);
         (void)dup2(pipeEnds[1], STDERR_FILENO);
         _exit(startVm(preparation, NULL, true));

@@ -176,7 +176,20 @@ static void printErrorLine(JNIEnv *env, jstring line) {
     (*env)->ExceptionClear(env);
 }
 
-/* Prints "<prefix><subject><suffix>" as one error line; `suffix` may be
+/* Sends `line` (may be null: nothing is sent) to the journal as the
+ * report it is (huxJournal), in the VM's modified UTF-8. Leaves no
+ * exception pending. */
+static void journalLine(JNIEnv *env, jstring line) {
+    const char *text = line != NULL ? (*env)->GetStringUTFChars(env, line, NULL) : NULL;
+    if (text != NULL) {
+        huxJournal(text);
+        (*env)->ReleaseStringUTFChars(env, line, text);
+    }
+    (*env)->ExceptionClear(env);
+}
+
+/* Prints "<prefix><subject><suffix>" as one error line, which also goes
+ * to the journal when standard error is not a terminal; `suffix` may be
  * null. Leaves no exception pending. */
 static void reportLine(JNIEnv *env, const char *prefix, jstring subject, jstring suffix) {
     jstring line = concat(env, literal(env, prefix), subject);
@@ -184,6 +197,7 @@ static void reportLine(JNIEnv *env, const char *prefix, jstring subject, jstring
         line = concat(env, line, suffix);
     }
     printErrorLine(env, line);
+    journalLine(env, line);
 }
 
 /* Reports that the main class could not be loaded, with `cause`. */
@@ -476,8 +490,7 @@ int jvmRunProgram(JavaVM *vm, JNIEnv *env, const JvmCommand *command) {
     int status = callMain(env, command);
     jint destroyed = (*vm)->DestroyJavaVM(vm);
     if (destroyed != JNI_OK) {
-        (void)fprintf(stderr, "Error: the Java VM did not shut down (JNI status %d)\n",
-                      (int)destroyed);
+        huxReport("Error: the Java VM did not shut down (JNI status %d)", (int)destroyed);
         return 1;
     }
     return status;

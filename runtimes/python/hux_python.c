@@ -36,8 +36,27 @@
 
 /* What the -c command of the entry-point form runs after entry_point.py:
  * the function named by sys.argv[1], which it takes out of sys.argv, called
- * as a console script calls it. */
-static const char entryPointCall[] = "sys.exit(_hux_load_entry_point(sys.argv.pop(1))())\n";
+ * as a console script calls it. The line with which entry_point.py refuses
+ * an entry point that names nothing (its SystemExit, which the interpreter
+ * prints) is also sent to the journal, through the _hux_journal module;
+ * a SystemExit of the application's own module is not. */
+static const char entryPointCall[] =
+    "def _hux_journal_refusal(refusal):\n"
+    "    last = refusal.__traceback__\n"
+    "    while last.tb_next is not None:\n"
+    "        last = last.tb_next\n"
+    "    code = last.tb_frame.f_code\n"
+    "    if (code.co_filename == '<string>'\n"
+    "            and code.co_name in ('_hux_load_entry_point', '_hux_refuse')\n"
+    "            and isinstance(refusal.code, str)\n"
+    "            and '_hux_journal' in sys.builtin_module_names):\n"
+    "        __import__('_hux_journal').send(refusal.code)\n"
+    "try:\n"
+    "    _hux_entry = _hux_load_entry_point(sys.argv.pop(1))\n"
+    "except SystemExit as _hux_refusal:\n"
+    "    _hux_journal_refusal(_hux_refusal)\n"
+    "    raise\n"
+    "sys.exit(_hux_entry())\n";
 static char entryPointCommand[sizeof huxEntryPointText - 1 + sizeof entryPointCall];
 static char commandOption[] = "-c";
 
@@ -208,6 +227,36 @@ static PyStatus addModulePaths(PyConfig *config, const HuxCommandLine *line) {
     return status;
 }
 
+/* _hux_journal.send(text): sends the str `text`, the line that the
+ * interpreter prints on standard error as it exits with it, to the
+ * journal as huxJournal does (encoded in UTF-8, what cannot be encoded
+ * escaped with backslashes, as the interpreter's standard error does).
+ * Returns None and leaves no exception, whatever happened. */
+static PyObject *journalSend(PyObject *module, PyObject *text) {
+    (void)module;
+    PyObject *bytes =
+        PyUnicode_Check(text) ? PyUnicode_AsEncodedString(text, "utf-8", "backslashreplace")
+                              : NULL;
+    if (bytes != NULL) {
+        huxJournal(PyBytes_AsString(bytes));
+        Py_DECREF(bytes);
+    }
+    PyErr_Clear();
+    Py_RETURN_NONE;
+}
+
+static PyMethodDef journalMethods[] = {{"send", journalSend, METH_O, NULL},
+                                       {NULL, NULL, 0, NULL}};
+
+static struct PyModuleDef journalModule = {PyModuleDef_HEAD_INIT, .m_name = "_hux_journal",
+                                           .m_size = -1, .m_methods = journalMethods};
+
+/* The built-in module _hux_journal, made when the entry-point form's
+ * command first imports it (a new reference, null with an exception). */
+static PyObject *makeJournalModule(void) {
+    return PyModule_Create(&journalModule);
+}
+
 /* Extension modules that the interpreter loads later expect its symbols in
  * the global scope, but this library (and libpython with it) was loaded
  * with local binding. Reopening libpython with RTLD_GLOBAL promotes it for
@@ -217,7 +266,7 @@ static void promoteInterpreterSymbols(void) {
     if (dladdr((void *)Py_None, &info) != 0 && info.dli_fname != NULL) {
         void *self = dlopen(info.dli_fname, RTLD_NOW | RTLD_NOLOAD | RTLD_GLOBAL);
         if (self == NULL) {
-            (void)fprintf(stderr, "hux python: %s\n", dlerror());
+            huxReport("hux python: %s", dlerror());
         } else {
             dlclose(self);
         }
@@ -328,8 +377,10 @@ static int runInterpreter(const HuxCommandLine *line, int argCount, char **args,
  * status the interpreter exits with, or 1 after one line on standard error
  * when HUX_PYTHON_VENV names no virtual environment or the interpreter to
  * name as sys.executable is missing, or 2 after one line when
- * --entry-point lacks its value. The other twelve arguments carry nothing
- * for this runtime. */
+ * --entry-point lacks its value; these lines, and the entry-point form's
+ * refusal, also go to the journal when standard error is not a terminal
+ * (huxReport). The other twelve arguments carry nothing for this
+ * runtime. */
 int32_t HUX_Launch(int32_t argCount, char **args, uint64_t w3, uint64_t w4, uint64_t w5,
                    uint64_t w6, const char *t7, const char *t8, const char *t9, const char *t10,
                    uint64_t w11, uint64_t w12, uint64_t w13, uint64_t w14) {
@@ -345,12 +396,12 @@ int32_t HUX_Launch(int32_t argCount, char **args, uint64_t w3, uint64_t w4, uint
     HuxCommandLine line;
     int status = 1;
     if (!huxChooseInterpreter(&chosen)) {
-        (void)fprintf(stderr, "hux python: %s\n", problemOf(&chosen));
+        huxReport("hux python: %s", problemOf(&chosen));
     } else if (!readCommandLine(argCount, args, &line)) {
-        (void)fprintf(stderr, "hux python: %s\n", strerror(ENOMEM));
+        huxReport("hux python: %s", strerror(ENOMEM));
     } else {
         if (line.problem != NULL) {
-            (void)fprintf(stderr, "%s\n", line.problem);
+            huxReport("%s", line.problem);
             status = 2;
         } else {
             if (chosen.venv != NULL) {
@@ -359,6 +410,9 @@ int32_t HUX_Launch(int32_t argCount, char **args, uint64_t w3, uint64_t w4, uint
             huxTrace("python: executable [%s]", chosen.executable);
             if (line.entryPoint != NULL) {
                 huxTrace("python: entry point [%s]", line.entryPoint);
+                if (!Py_IsInitialized()) {
+                    (void)PyImport_AppendInittab(journalModule.m_name, makeJournalModule);
+                }
             }
             promoteInterpreterSymbols();
             status = runInterpreter(&line, argCount, args, chosen.executable);
