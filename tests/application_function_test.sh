@@ -1,5 +1,5 @@
 #!/bin/sh
-# Usage: application_function_test.sh MODULE
+# Usage: application_function_test.sh MODULE PACK
 # Configures application_function/ with MODULE (ApplauncherApplication.cmake):
 #   good     six applications: the generated configuration's lines in
 #            order with values kept literally, a given configuration, runtime
@@ -11,6 +11,7 @@
 #            wrong or missing argument.
 set -u
 module=$1
+pack=$2
 source_dir=$(cd "$(dirname "$0")/application_function" && pwd)
 tmp=$(mktemp -d "${TMPDIR:-/tmp}/applauncher-function-XXXXXX")
 trap 'rm -rf "$tmp"' EXIT
@@ -22,7 +23,8 @@ fail() {
 }
 
 configure() {
-    cmake -S "$source_dir" -B "$tmp/$1" -DMODULE="$module" -DCASE="$1" >"$tmp/$1.log" 2>&1
+    cmake -S "$source_dir" -B "$tmp/$1" -DMODULE="$module" -DPACK="$pack" -DCASE="$1" \
+        >"$tmp/$1.log" 2>&1
 }
 
 # expect_same CASE WHAT EXPECTED_FILE SEEN_FILE
@@ -59,7 +61,7 @@ arg=$APPDIR/bin/alpha
 arg=$APPDIR/share/alpha/alpha.py
 arg=two  words
 arg=
-arg=$<literal>
+arg=$$<literal>
 env=ALPHA_HOME=$APPDIR
 env=EMPTY=
 EOF
@@ -92,12 +94,12 @@ gamma DEBIAN_DEPENDS=libpython-x, python-x
 gamma RPM_REQUIRES=python-x
 delta DESTINATION=opt/delta
 delta RUNTIME=jvm
-delta DEBIAN_DEPENDS=java11-runtime-headless
-delta RPM_REQUIRES=(java-headless >= 1:11 with java-headless <= 1:21)
+delta DEBIAN_DEPENDS=openjdk-21-jre-headless | openjdk-20-jre-headless | openjdk-19-jre-headless | openjdk-18-jre-headless | openjdk-17-jre-headless | openjdk-16-jre-headless | openjdk-15-jre-headless | openjdk-14-jre-headless | openjdk-13-jre-headless | openjdk-12-jre-headless | openjdk-11-jre-headless
+delta RPM_REQUIRES=((java-headless >= 1:11 with java-headless < 1:22) or (java-headless >= 11 with java-headless < 22))
 epsilon DESTINATION=opt/epsilon
 epsilon RUNTIME=jvm
 epsilon DEBIAN_DEPENDS=java17-runtime-headless
-epsilon RPM_REQUIRES=java-headless >= 1:17
+epsilon RPM_REQUIRES=(java-headless >= 1:17 or (java-headless >= 17 with java-headless < 1:0))
 zeta DESTINATION=opt/zeta
 zeta RUNTIME=jvm
 zeta DEBIAN_DEPENDS=jre-x
@@ -117,8 +119,8 @@ CPACK_RPM_alpha_PACKAGE_DESCRIPTION=alpha text
 CPACK_DEBIAN_BETA_PACKAGE_DEPENDS not set
 CPACK_RPM_beta_PACKAGE_REQUIRES not set
 CPACK_RPM_EXCLUDE_FROM_AUTO_FILELIST_ADDITION=/opt;/apps
-CPACK_DEBIAN_DELTA_PACKAGE_DEPENDS=java11-runtime-headless
-CPACK_RPM_delta_PACKAGE_REQUIRES=(java-headless >= 1:11 with java-headless <= 1:21)
+CPACK_DEBIAN_DELTA_PACKAGE_DEPENDS=openjdk-21-jre-headless | openjdk-20-jre-headless | openjdk-19-jre-headless | openjdk-18-jre-headless | openjdk-17-jre-headless | openjdk-16-jre-headless | openjdk-15-jre-headless | openjdk-14-jre-headless | openjdk-13-jre-headless | openjdk-12-jre-headless | openjdk-11-jre-headless
+CPACK_RPM_delta_PACKAGE_REQUIRES=((java-headless >= 1:11 with java-headless < 1:22) or (java-headless >= 11 with java-headless < 22))
 EOF
     sed "s#@standins@#$tmp/good/standins#" "$tmp/seen.expected" >"$tmp/seen.expected-here"
     expect_same good "what the packaging side sees" "$tmp/seen.expected-here" "$tmp/good/seen.txt"
