@@ -258,6 +258,9 @@ std::string checkCMakeRequest(PackRequest &request) {
     if (request.installPrefix.empty()) {
         request.installPrefix = "/opt/" + request.name;
     }
+    if (request.appstream && request.version.empty()) {
+        return "APPSTREAM needs VERSION (or a project version): the release it describes";
+    }
     std::string problem = checkCMakeLaunchers(request);
     if (problem.empty() && request.runtime == RuntimeKind::python) {
         problem = checkPythonRequest(request);

@@ -117,6 +117,10 @@ int main(int argc, char **argv) {
         (void)fputs(packUsage, stdout);
         return fflush(stdout) == 0 ? 0 : 1;
     }
+    if (!line.error.empty() && !line.request.cmakeParts.empty()) {
+        (void)fprintf(stderr, "%s%s\n", cmakeProblemPrefix, cmakeKeywords(line.error).c_str());
+        return 2;
+    }
     if (!line.error.empty()) {
         (void)fprintf(stderr, "applauncher-pack: %s\n%s", line.error.c_str(), packUsage);
         return 2;

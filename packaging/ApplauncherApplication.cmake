@@ -826,6 +826,7 @@ function(applauncher_cpack_application)
       "_applauncher_append_dependencies(${rpm_variable} \"\${applauncher_pack_rpm_requires}\")\n")
     set_property(GLOBAL PROPERTY _APPLAUNCHER_CPACK_LINES "${lines}")
     file(WRITE "${script}" "# Written by applauncher_cpack_application().\n"
+      "cmake_policy(VERSION 3.20)\n"
       "include([==[${CMAKE_CURRENT_FUNCTION_LIST_FILE}]==])\n${lines}")
     set(CPACK_PROJECT_CONFIG_FILE "${script}" PARENT_SCOPE)
   endif()
