@@ -65,6 +65,15 @@ std::string section(const PackRequest &request, const LauncherSpec &launcher) {
     return launcher.name == request.name ? "" : "LAUNCHER " + launcher.name + ": ";
 }
 
+// "<where><keyword> entry \"<entry>\"<rest>": what the function says of
+// one ARGS or ENV entry.
+std::string entryProblem(const std::string &where, const char *keyword, const std::string &entry,
+                         const std::string &rest) {
+    std::string problem = where;
+    problem.append(keyword).append(" entry \"").append(entry).append("\"").append(rest);
+    return problem;
+}
+
 // The launchers: plain file names, each once; a main only as an entry
 // point; every argument and variable one the reference library takes.
 std::string checkCMakeLaunchers(const PackRequest &request) {
@@ -90,7 +99,7 @@ std::string checkCMakeLaunchers(const PackRequest &request) {
         for (const std::string &entry : launcher.environment) {
             size_t equals = entry.find('=');
             if (equals == std::string::npos || equals == 0) {
-                return where + "ENV entry \"" + entry + "\" is not NAME=VALUE";
+                return entryProblem(where, "ENV", entry, " is not NAME=VALUE");
             }
         }
         struct Values {
@@ -104,8 +113,8 @@ std::string checkCMakeLaunchers(const PackRequest &request) {
                 std::string refusal =
                     checkConfigValue(given.named ? value.substr(value.find('=') + 1) : value);
                 if (!refusal.empty()) {
-                    return where + given.keyword + " entry \"" + value + "\": " + refusal +
-                           " (write a literal $ as $$)";
+                    return entryProblem(where, given.keyword, value,
+                                        ": " + refusal + " (write a literal $ as $$)");
                 }
             }
         }
@@ -131,9 +140,9 @@ std::string cmakeLauncherConfig(const PackRequest &request, const LauncherSpec &
 }
 
 // Line `number` (from 1) of `text`, "" when there is none.
-std::string lineOf(const std::string &text, int number) {
+std::string lineOf(const std::string &text, long number) {
     size_t start = 0;
-    for (int i = 1; i < number && start != std::string::npos; i++) {
+    for (long i = 1; i < number && start != std::string::npos; i++) {
         start = text.find('\n', start);
         start = start == std::string::npos ? start : start + 1;
     }
@@ -151,17 +160,22 @@ std::string configRefusal(const PackRequest &request, const LauncherSpec &launch
     std::string where = section(request, launcher);
     size_t colon = refusal.find(':');
     size_t reasonAt = refusal.find(": ");
-    int number = colon == std::string::npos ? 0 : atoi(refusal.c_str() + colon + 1);
+    long number =
+        colon == std::string::npos ? 0 : strtol(refusal.c_str() + colon + 1, nullptr, 10);
     std::string line = lineOf(text, number);
     std::string reason = reasonAt == std::string::npos ? refusal : refusal.substr(reasonAt + 2);
-    for (const std::string &entry : launcher.environment) {
-        if (line == "env=" + entry) {
-            return where + "ENV entry \"" + entry + "\": " + reason;
-        }
-    }
-    for (const std::string &argument : launcher.arguments) {
-        if (line == "arg=" + argument) {
-            return where + "ARGS entry \"" + argument + "\": " + reason;
+    struct Made {
+        const std::vector<std::string> &entries;
+        const char *keyword;
+        const char *key;
+    };
+    for (Made made : {Made{launcher.environment, "ENV", "env="},
+                      Made{launcher.arguments, "ARGS", "arg="}}) {
+        auto found =
+            std::find_if(made.entries.begin(), made.entries.end(),
+                         [&](const std::string &entry) { return line == made.key + entry; });
+        if (found != made.entries.end()) {
+            return entryProblem(where, made.keyword, *found, ": " + reason);
         }
     }
     return where + "the reference library refuses the configuration made for launcher " +
@@ -172,8 +186,10 @@ std::string configRefusal(const PackRequest &request, const LauncherSpec &launch
 // it from closing early.
 std::string cmakeBracket(const std::string &text) {
     std::string equals;
-    while ((text + "]" + equals + "]").find("]" + equals + "]") != text.size()) {
+    std::string closing = "]]";
+    while ((text + closing).find(closing) != text.size()) {
         equals += "=";
+        closing = "]" + equals + "]";
     }
     return "[" + equals + "[" + text + "]" + equals + "]";
 }
@@ -271,10 +287,8 @@ std::string checkCMakeRequest(PackRequest &request) {
 }
 
 bool writeCMakeParts(const PackRequest &request, const std::string &dir, std::string *error) {
-    for (const std::string &made : {dir + "/lib", dir + "/share"}) {
-        if (!makeDirectories(made, error)) {
-            return false;
-        }
+    if (!makeDirectories(dir + "/lib", error) || !makeDirectories(dir + "/share", error)) {
+        return false;
     }
     std::string standIn = dir + "/lib/" + runtimeFileName(request);
     if (!writeFile(standIn, "", 0644, error)) {
@@ -283,7 +297,9 @@ bool writeCMakeParts(const PackRequest &request, const std::string &dir, std::st
     for (const LauncherSpec &launcher : request.launchers) {
         std::string file = configFileName(request, launcher);
         std::string text = cmakeLauncherConfig(request, launcher);
-        if (!writeFile(dir + "/lib/" + file, text, 0644, error)) {
+        std::string path = dir + "/lib/";
+        path += file;
+        if (!writeFile(path, text, 0644, error)) {
             return false;
         }
         std::string refusal = checkLauncherConfig(dir, file);
@@ -343,12 +359,15 @@ int runCompilePython(const PackRequest &request) {
         std::string inside = insidePath(root, directory);
         std::string problem;
         if (inside.empty() || !isDirectory(inside)) {
-            return cmakeFailure("--compile-python " + directory + " is no directory of the "
-                                "installed tree " + root);
+            problem = "--compile-python " + directory;
+            problem.append(" is no directory of the installed tree ").append(root);
+            return cmakeFailure(problem);
         }
         if (!compilePythonFiles(inside, root, request.installPrefix, request.sourceDateEpoch,
                                 &problem)) {
-            return cmakeFailure("--compile-python " + directory + ": " + problem);
+            std::string said = "--compile-python " + directory + ": ";
+            said += problem;
+            return cmakeFailure(said);
         }
     }
     return 0;
