@@ -13,7 +13,8 @@
 #            naming /opt/notes/bin, the Python files of a later directory
 #            byte-compiled at install with the installed paths recorded,
 #            and what applauncher_cpack_application() keeps of the caller's
-#            CPack variables and appends to;
+#            CPack variables and appends to; PREFIX, DESTINATION and
+#            DESKTOP_DESTINATION with the desktop keywords of a third;
 #   at-build the pack built by the project: the configure passes, the
 #            build writes the same configurations ("$<" kept literal), and
 #            the Java versions' dependencies are appended when cpack reads
@@ -207,6 +208,25 @@ applications/org.example.notes.desktop|MimeType=application/x-notes;
 applications/org.example.notes.notes_sync.desktop|Exec=/opt/notes/bin/notes-sync
 applications/org.example.notes.notes_sync.desktop|Terminal=true
 mime/packages/org.example.notes.xml|    <glob pattern="*.notes"/>
+EOF
+    # mini: DESTINATION srv/mini installed once at PREFIX /usr/local/mini,
+    # its desktop files under DESKTOP_DESTINATION share.
+    cmake --install "$tmp/parts" --prefix "$tmp/parts-mini" --component mini >/dev/null ||
+        fail parts "cmake --install --component mini failed"
+    (cd "$tmp/parts-mini" && find . -type f | LC_ALL=C sort) >"$tmp/mini.files"
+    printf '%s\n' ./share/applications/org.example.mini.desktop \
+        ./share/metainfo/org.example.mini.metainfo.xml ./srv/mini/bin/mini \
+        ./srv/mini/lib/applauncher.cfg ./srv/mini/lib/libapplauncher.so \
+        ./srv/mini/lib/libhux_python.so >"$tmp/mini.expected"
+    expect_same parts "mini's installed files" "$tmp/mini.expected" "$tmp/mini.files"
+    while IFS='|' read -r file line; do
+        grep -Fqx -e "$line" "$tmp/parts-mini/share/$file" ||
+            fail parts "mini's $file has no line \"$line\""
+    done <<'EOF'
+applications/org.example.mini.desktop|Exec=/usr/local/mini/bin/mini
+applications/org.example.mini.desktop|Comment=Runs mini
+applications/org.example.mini.desktop|StartupWMClass=MiniWindow
+metainfo/org.example.mini.metainfo.xml|  <developer_name>Mini makers</developer_name>
 EOF
     grep -Fq '<release version="1.2"' \
         "$tmp/parts-all/usr/share/metainfo/org.example.notes.metainfo.xml" ||
