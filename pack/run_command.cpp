@@ -33,6 +33,7 @@ std::vector<std::string> childEnvironment(const std::vector<std::string> &extra)
         }
     }
     std::vector<std::string> result;
+    result.reserve(entries.size());
     for (const auto &entry : entries) {
         result.push_back(entry.second);
     }
@@ -42,6 +43,7 @@ std::vector<std::string> childEnvironment(const std::vector<std::string> &extra)
 // An argument vector of C strings pointing into `texts`, null-terminated.
 std::vector<char *> pointersInto(std::vector<std::string> &texts) {
     std::vector<char *> pointers;
+    pointers.reserve(texts.size() + 1);
     for (std::string &text : texts) {
         pointers.push_back(&text[0]);
     }
@@ -85,7 +87,7 @@ CommandResult runCommand(const std::vector<std::string> &argv,
         dup2(devNull, STDIN_FILENO);
         dup2(output[1], STDOUT_FILENO);
         dup2(output[1], STDERR_FILENO);
-        signal(SIGPIPE, SIG_DFL);
+        (void)signal(SIGPIPE, SIG_DFL);
         int error = 0;
         if (!directory.empty() && chdir(directory.c_str()) != 0) {
             error = errno;

@@ -1,7 +1,7 @@
 #!/bin/sh
 # Runs clang-tidy (.clang-tidy) and cppcheck (analysis/cppcheck.supp) over
 # every *.cpp and *.c under launcher/, locator/, quiet_writer/, auxlib/,
-# runtimes/ and doctor/, with the compile commands of a build-analysis/
+# runtimes/, doctor/ and pack/, with the compile commands of a build-analysis/
 # configuration. Exits 1 on any finding of either tool, or when a source
 # file has no compile command.
 set -eu
@@ -14,8 +14,12 @@ scripts/install-packages.sh $packages
 # Without link-time optimisation, whose flags clang-tidy does not take.
 cmake -S . -B build-analysis -DCMAKE_BUILD_TYPE=Release -DBUILD_TESTING=OFF \
     -DAPPLAUNCHER_LTO=OFF -DCMAKE_EXPORT_COMPILE_COMMANDS=ON >/dev/null
+# Headers generated at build time, which the analysed sources include.
+if [ -d runtimes/jvm ] && cmake --build build-analysis --target help | grep hux_jvm_generated >/dev/null; then
+    cmake --build build-analysis --target hux_jvm_generated >/dev/null
+fi
 
-sources=$(for dir in launcher locator quiet_writer auxlib runtimes doctor; do
+sources=$(for dir in launcher locator quiet_writer auxlib runtimes doctor pack; do
     [ -d "$dir" ] && find "$dir" -type f \( -name '*.cpp' -o -name '*.c' \)
 done | sort)
 if [ -z "$sources" ]; then

@@ -1,7 +1,9 @@
 // applauncher-pack run as a process: what it refuses (one line naming the
 // option, exit 1 or 2, nothing left in --dest) and the trees it makes,
 // started from wherever they are unpacked.
+#include <signal.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <filesystem>
@@ -172,6 +174,57 @@ TEST(PackAppImage, TwoLaunchersShareOneTreeAndTheArchiveIsReproducible) {
     made = pack.pack(args);
     ASSERT_EQ(made.exitCode, 0) << made.stderrText;
     EXPECT_TRUE(readFile(pack.dest + "/" + archive) == first) << "a second pack differs";
+}
+
+// A pack interrupted while a tool runs stops that tool, leaves no work
+// directory, and leaves the outputs of the pack before it as they were.
+TEST(PackInterruption, LeavesThePreviousOutputsAsTheyWere) {
+    PackTree pack;
+    std::vector<std::string> args = {"--name", "hello", "--app-version", "2.1", "--script",
+                                     "hello.py"};
+    ASSERT_EQ(pack.pack(args).exitCode, 0);
+    std::string archive = pack.dest + "/hello-2.1-" + std::string(LAUNCHER_MACHINE) + ".tar.gz";
+    std::string script = pack.dest + "/hello-2.1/share/hello/hello.py";
+    std::string archiveBefore = readFile(archive);
+    std::string scriptBefore = readFile(script);
+    std::vector<std::string> namesBefore = pack.outputs();
+    PackTree::write(pack.input + "/hello.py", "print('changed')\n");
+
+    // A tar that says it started, waits, and says how it ended.
+    std::string tools = pack.tree.root + "/tools";
+    std::string mark = pack.tree.root + "/tar";
+    fs::create_directories(tools);
+    PackTree::write(tools + "/tar",
+                    "#!/bin/sh\n"
+                    "trap 'kill $child; echo terminated > \"$PACK_TEST_MARK.end\"; exit 143' TERM\n"
+                    "sleep 20 & child=$!\n"
+                    ": > \"$PACK_TEST_MARK.started\"\n"
+                    "wait $child\n"
+                    "echo finished > \"$PACK_TEST_MARK.end\"\n");
+    fs::permissions(tools + "/tar", fs::perms::owner_all);
+    std::vector<std::string> words = {PACK_BINARY, "--input", pack.input, "--dest", pack.dest};
+    words.insert(words.end(), args.begin(), args.end());
+    pid_t pid = startProgram(pack.tree.root, "interrupted", words,
+                             {{"APPLAUNCHER_PACK_FILES", pack.files},
+                              {"PATH", tools + ":/usr/bin:/bin"},
+                              {"PACK_TEST_MARK", mark},
+                              {"SOURCE_DATE_EPOCH", "1700000000"}});
+    for (int i = 0; i < 200 && !fs::exists(mark + ".started"); i++) {
+        usleep(50000);
+    }
+    kill(pid, SIGTERM);
+    LaunchResult run = finishProgram(pid, pack.tree.root, "interrupted");
+    ASSERT_TRUE(fs::exists(mark + ".started")) << "the pack never ran tar\n" << run.stderrText;
+
+    EXPECT_TRUE(WIFSIGNALED(run.waitStatus) && WTERMSIG(run.waitStatus) == SIGTERM)
+        << "status " << run.waitStatus << "\n" << run.stderrText;
+    EXPECT_NE(run.stderrText.find("interrupted; earlier outputs are as they were"),
+              std::string::npos)
+        << run.stderrText;
+    EXPECT_EQ(readFile(mark + ".end"), "terminated\n") << "tar was not stopped";
+    EXPECT_EQ(pack.outputs(), namesBefore);
+    EXPECT_TRUE(readFile(archive) == archiveBefore) << "the earlier archive changed";
+    EXPECT_EQ(readFile(script), scriptBefore);
 }
 
 }  // namespace

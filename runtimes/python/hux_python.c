@@ -172,22 +172,27 @@ static void releaseCommandLine(HuxCommandLine *line) {
  * gives, when the interpreter reads it): through the configuration's
  * pythonpath_env, which the path calculation takes in isolated mode too. */
 static PyStatus addModulePaths(PyConfig *config, const HuxCommandLine *line) {
-    size_t length = config->pythonpath_env != NULL ? wcslen(config->pythonpath_env) : 0;
-    wchar_t **paths = calloc((size_t)line->modulePathCount, sizeof *paths);
-    PyStatus status = paths != NULL ? PyStatus_Ok() : PyStatus_NoMemory();
-    for (int i = 0; i < line->modulePathCount && !PyStatus_Exception(status); i++) {
-        paths[i] = Py_DecodeLocale(line->modulePaths[i], NULL);
-        if (paths[i] == NULL) {
-            status = PyStatus_NoMemory();
-        } else {
-            length += wcslen(paths[i]) + 1;
-        }
+    int count = line->modulePathCount;
+    wchar_t **paths = calloc((size_t)count, sizeof *paths);
+    if (paths == NULL) {
+        return PyStatus_NoMemory();
     }
-    wchar_t *joined = PyStatus_Exception(status) ? NULL : calloc(length + 1, sizeof *joined);
+    size_t length = config->pythonpath_env != NULL ? wcslen(config->pythonpath_env) : 0;
+    int decoded = 0;
+    while (decoded < count) {
+        paths[decoded] = Py_DecodeLocale(line->modulePaths[decoded], NULL);
+        if (paths[decoded] == NULL) {
+            break;
+        }
+        length += wcslen(paths[decoded]) + 1;
+        decoded++;
+    }
+    wchar_t *joined = decoded == count ? calloc(length + 1, sizeof *joined) : NULL;
+    PyStatus status = PyStatus_NoMemory();
     if (joined != NULL) {
-        for (int i = 0; i < line->modulePathCount; i++) {
+        for (int i = 0; i < count; i++) {
             wcscat(joined, paths[i]);
-            wcscat(joined, i + 1 < line->modulePathCount ? L":" : L"");
+            wcscat(joined, i + 1 < count ? L":" : L"");
         }
         if (config->pythonpath_env != NULL && config->pythonpath_env[0] != L'\0') {
             wcscat(joined, L":");
@@ -195,10 +200,8 @@ static PyStatus addModulePaths(PyConfig *config, const HuxCommandLine *line) {
         }
         status = PyConfig_SetString(config, &config->pythonpath_env, joined);
         free(joined);
-    } else if (!PyStatus_Exception(status)) {
-        status = PyStatus_NoMemory();
     }
-    for (int i = 0; paths != NULL && i < line->modulePathCount; i++) {
+    for (int i = 0; i < decoded; i++) {
         PyMem_RawFree(paths[i]);
     }
     free(paths);
