@@ -160,7 +160,7 @@ std::string addFileType(PackRequest &request, LauncherSpec &launcher, const std:
     size_t colon = rest.find(':');
     if (colon != std::string::npos) {
         type.comment = rest.substr(colon + 1);
-        rest = rest.substr(0, colon);
+        rest.resize(colon);
     }
     appendSplit(type.globs, rest, ',');
     launcher.mimeTypes.push_back(type.type);
