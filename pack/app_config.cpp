@@ -65,7 +65,7 @@ std::string pythonMain(const PackRequest &request, const LauncherSpec &launcher)
         lines += "arg=" + option + "\n";
     }
     if (!launcher.entryPoint.empty() || !launcher.module.empty()) {
-        lines += "arg=--module-path\narg=$APPDIR/share/" + request.name + "\n";
+        lines += "arg=--module-path\narg=$APPDIR/" + literal(moduleDirectory(request)) + "\n";
     }
     if (!launcher.entryPoint.empty()) {
         lines += "arg=--entry-point\narg=" + launcher.entryPoint + "\n";
@@ -91,7 +91,26 @@ std::string configFileName(const PackRequest &request, const LauncherSpec &launc
 }
 
 std::string runtimeFileName(const PackRequest &request) {
+    if (!request.runtimeLibrary.empty()) {
+        return request.runtimeLibrary;
+    }
     return request.runtime == RuntimeKind::java ? "libhux_jvm.so" : "libhux_python.so";
+}
+
+std::string moduleDirectory(const PackRequest &request) {
+    return request.modulePath.empty() ? "share/" + request.name : request.modulePath;
+}
+
+std::string launcherMainLines(const PackRequest &request, const LauncherSpec &launcher,
+                              bool archived) {
+    bool java = !launcher.mainJar.empty() || !launcher.mainClass.empty();
+    bool python = !launcher.entryPoint.empty() || !launcher.module.empty() ||
+                  !launcher.script.empty();
+    if (!java && !python) {
+        return "";
+    }
+    return request.runtime == RuntimeKind::java ? javaMain(request, launcher, archived)
+                                                : pythonMain(request, launcher);
 }
 
 std::string bundledArchivePath(const PackRequest &request) {
@@ -119,8 +138,7 @@ std::string launcherConfig(const PackRequest &request, const LauncherSpec &launc
                        "# this file runs the main; the command line's arguments follow.\n";
     text += "runtime=" + runtimeFileName(request) + "\n";
     text += "arg=$APPDIR/bin/" + launcher.name + "\n";
-    text += request.runtime == RuntimeKind::java ? javaMain(request, launcher, archived)
-                                                 : pythonMain(request, launcher);
+    text += launcherMainLines(request, launcher, archived);
     for (const std::string &argument : launcher.arguments) {
         text += "arg=" + argument + "\n";
     }

@@ -12,8 +12,13 @@
 // which the reference library reads for the program of that name.
 std::string configFileName(const PackRequest &request, const LauncherSpec &launcher);
 
-// The file name of the runtime library the application needs.
+// The file name of the runtime library the application needs: the CMake
+// mode's --runtime FILE, else applauncher's for its runtime.
 std::string runtimeFileName(const PackRequest &request);
+
+// The directory of the application's own Python modules, relative to the
+// tree: --module-path, else share/<name>.
+std::string moduleDirectory(const PackRequest &request);
 
 // Where a bundled Java runtime and its class data sharing archive, and a
 // private Python environment, lie in the tree.
@@ -36,6 +41,13 @@ std::string userConfigPattern(const PackRequest &request, const LauncherSpec &la
 // bundled runtime comes with a class data sharing archive.
 std::string launcherConfig(const PackRequest &request, const LauncherSpec &launcher,
                            bool archived);
+
+// The lines that start `launcher`'s main on the application's runtime:
+// the runtime's options and the main (see launcherConfig); "" for a
+// launcher without a main, which the CMake mode allows (its arguments say
+// what runs).
+std::string launcherMainLines(const PackRequest &request, const LauncherSpec &launcher,
+                              bool archived);
 
 // Why the reference library would refuse `value` as the value of an arg=
 // or env= line ("" when it takes it): a '$' form it does not know, an

@@ -2,7 +2,10 @@
 // tree and .tar.gz (app-image), a .deb or an .rpm whose programs are the
 // applauncher launcher, with its runtime and, when asked, on the desktop.
 // Every output is made in a work directory beside the outputs and moved
-// into place only when all of them are whole.
+// into place only when all of them are whole. For a CMake project it makes
+// instead what applauncher_add_application() installs (--cmake-parts), or
+// byte-compiles an installed tree's Python files (--compile-python): see
+// cmake_parts.h.
 #include <signal.h>
 #include <stdio.h>
 #include <unistd.h>
@@ -12,6 +15,7 @@
 #include <vector>
 
 #include "app_image.h"
+#include "cmake_parts.h"
 #include "desktop_files.h"
 #include "installed_files.h"
 #include "java_runtime.h"
@@ -113,11 +117,21 @@ int main(int argc, char **argv) {
         (void)fputs(packUsage, stdout);
         return fflush(stdout) == 0 ? 0 : 1;
     }
+    if (!line.error.empty() && !line.request.cmakeParts.empty()) {
+        (void)fprintf(stderr, "%s%s\n", cmakeProblemPrefix, cmakeKeywords(line.error).c_str());
+        return 2;
+    }
     if (!line.error.empty()) {
         (void)fprintf(stderr, "applauncher-pack: %s\n%s", line.error.c_str(), packUsage);
         return 2;
     }
     PackRequest &request = line.request;
+    if (!request.compilePython.empty()) {
+        return runCompilePython(request);
+    }
+    if (!request.cmakeParts.empty()) {
+        return runCMakeParts(request);
+    }
     std::string problem = checkEverything(request);
     if (!problem.empty()) {
         return fail(problem, 1);

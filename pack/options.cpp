@@ -1,5 +1,7 @@
 #include "options.h"
 
+#include <errno.h>
+#include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
 
@@ -61,6 +63,9 @@ const char packUsage[] =
     "                          (default: what jdeps finds)\n"
     "  --python-wheels DIR     Python: wheels installed into a private virtual\n"
     "                          environment inside the tree\n"
+    "  --module-path DIR       Python: where --entry-point's and --module's code is,\n"
+    "                          relative to the tree (default: share/NAME, where\n"
+    "                          --input's files go)\n"
     "\n"
     "On the desktop (the menu entry's options are the launcher's, like --main-jar):\n"
     "  --desktop-entry         the launcher gets a menu entry, named by the id:\n"
@@ -95,6 +100,22 @@ const char packUsage[] =
     "Their Exec= names PREFIX/bin/LAUNCHER: the app-image's entries work once the\n"
     "tree is at --prefix (e.g. mv NAME-VERSION /opt/NAME); TryExec= hides them\n"
     "from the menu until then.\n"
+    "\n"
+    "For CMake (applauncher_add_application() runs these; no --input needed):\n"
+    "  --cmake-parts DIR       write, instead of packages, the launchers'\n"
+    "                          configurations (DIR/lib), the desktop files\n"
+    "                          (DIR/share) and DIR/application.cmake, which sets\n"
+    "                          the dependencies the Java versions add; a launcher's\n"
+    "                          main may then be its arguments alone\n"
+    "  --runtime KIND          with --cmake-parts: python, jvm, or the file name of\n"
+    "                          another runtime library\n"
+    "  --compile-python DIR    byte-compile the Python files under DIR (repeatable),\n"
+    "                          a directory of the installed tree --tree, recording\n"
+    "                          their paths under --prefix\n"
+    "  --tree DIR              the installed tree --compile-python works in\n"
+    "  --options-file FILE     more options, one word a line, read in its place;\n"
+    "                          in a word, \\n stands for a line break and \\\\ for\n"
+    "                          a backslash\n"
     "\n"
     "  --help                  this text\n"
     "\n"
@@ -139,7 +160,7 @@ std::string addFileType(PackRequest &request, LauncherSpec &launcher, const std:
     size_t colon = rest.find(':');
     if (colon != std::string::npos) {
         type.comment = rest.substr(colon + 1);
-        rest = rest.substr(0, colon);
+        rest.resize(colon);
     }
     appendSplit(type.globs, rest, ',');
     launcher.mimeTypes.push_back(type.type);
@@ -284,6 +305,10 @@ const std::vector<OptionSpec> &optionTable() {
          [](PackRequest &r, LauncherSpec &, const std::string &v) {
              return setOnce(r.pythonWheels, v, "--python-wheels");
          }},
+        {"--module-path", true,
+         [](PackRequest &r, LauncherSpec &, const std::string &v) {
+             return setOnce(r.modulePath, v, "--module-path");
+         }},
         {"--desktop-entry", false,
          [](PackRequest &, LauncherSpec &l, const std::string &) {
              l.desktop = true;
@@ -326,6 +351,30 @@ const std::vector<OptionSpec> &optionTable() {
              r.appstream = true;
              return std::string();
          }},
+        {"--cmake-parts", true,
+         [](PackRequest &r, LauncherSpec &, const std::string &v) {
+             return setOnce(r.cmakeParts, v, "--cmake-parts");
+         }},
+        {"--runtime", true,
+         [](PackRequest &r, LauncherSpec &, const std::string &v) {
+             if (r.runtime != RuntimeKind::unknown || !r.runtimeLibrary.empty()) {
+                 return std::string("--runtime is given twice");
+             }
+             if (v == "python" || v == "jvm") {
+                 r.runtime = v == "jvm" ? RuntimeKind::java : RuntimeKind::python;
+                 return std::string();
+             }
+             return setOnce(r.runtimeLibrary, v, "--runtime");
+         }},
+        {"--compile-python", true,
+         [](PackRequest &r, LauncherSpec &, const std::string &v) {
+             r.compilePython.push_back(v);
+             return std::string();
+         }},
+        {"--tree", true,
+         [](PackRequest &r, LauncherSpec &, const std::string &v) {
+             return setOnce(r.compileRoot, v, "--tree");
+         }},
     };
     return table;
 }
@@ -344,6 +393,76 @@ const OptionSpec *findOption(const std::string &word, std::string *inlineValue,
         }
     }
     return nullptr;
+}
+
+// A line of an options file as the word it stands for: "\\n" a line
+// break, "\\\\" a backslash. False when another backslash sequence is there.
+bool unescapeWord(const std::string &line, std::string *word) {
+    word->clear();
+    for (size_t i = 0; i < line.size(); i++) {
+        if (line[i] != '\\') {
+            *word += line[i];
+        } else if (i + 1 < line.size() && (line[i + 1] == 'n' || line[i + 1] == '\\')) {
+            *word += line[++i] == 'n' ? '\n' : '\\';
+        } else {
+            return false;
+        }
+    }
+    return true;
+}
+
+// The words of the command line, each --options-file FILE replaced by the
+// words FILE holds. "" or the error.
+std::string commandWords(int argc, char **argv, std::vector<std::string> *words) {
+    for (int i = 1; i < argc; i++) {
+        std::string word = argv[i];
+        std::string file;
+        if (word == "--options-file") {
+            if (i + 1 >= argc) {
+                return "--options-file needs a value";
+            }
+            file = argv[++i];
+        } else if (word.compare(0, 15, "--options-file=") == 0) {
+            file = word.substr(15);
+        } else {
+            words->push_back(word);
+            continue;
+        }
+        FILE *in = fopen(file.c_str(), "r");
+        if (in == nullptr) {
+            return "--options-file " + file + " cannot be read: " + strerror(errno);
+        }
+        std::string text;
+        char buffer[4096];
+        size_t got = 0;
+        while ((got = fread(buffer, 1, sizeof buffer, in)) > 0) {
+            text.append(buffer, got);
+        }
+        bool failed = ferror(in) != 0;
+        (void)fclose(in);
+        if (failed) {
+            return "--options-file " + file + " cannot be read";
+        }
+        size_t start = 0;
+        int number = 0;
+        while (start < text.size()) {
+            size_t end = text.find('\n', start);
+            end = end == std::string::npos ? text.size() : end;
+            number++;
+            std::string unescaped;
+            if (!unescapeWord(text.substr(start, end - start), &unescaped)) {
+                return "--options-file " + file + ":" + std::to_string(number) +
+                       ": a backslash other than \\n or \\\\";
+            }
+            if (unescaped == "--options-file" || unescaped.compare(0, 15, "--options-file=") == 0) {
+                return "--options-file " + file + ":" + std::to_string(number) +
+                       ": an options file names no other";
+            }
+            words->push_back(unescaped);
+            start = end + 1;
+        }
+    }
+    return "";
 }
 
 }  // namespace
@@ -377,8 +496,14 @@ CommandLine parseCommandLine(int argc, char **argv) {
         }
         request.sourceDateEpoch = value;
     }
-    for (int i = 1; i < argc; i++) {
-        std::string word = argv[i];
+    std::vector<std::string> words;
+    line.error = commandWords(argc, argv, &words);
+    if (!line.error.empty()) {
+        return line;
+    }
+    size_t count = words.size();
+    for (size_t i = 0; i < count; i++) {
+        const std::string &word = words[i];
         if (word == "--help") {
             line.help = true;
             return line;
@@ -386,11 +511,11 @@ CommandLine parseCommandLine(int argc, char **argv) {
         if (word == "--launcher" || word.compare(0, 11, "--launcher=") == 0) {
             std::string name = word.size() > 10 ? word.substr(11) : "";
             if (word == "--launcher") {
-                if (i + 1 >= argc) {
+                if (i + 1 >= count) {
                     line.error = "--launcher needs a name";
                     return line;
                 }
-                name = argv[++i];
+                name = words[++i];
             }
             request.launchers.emplace_back();
             request.launchers.back().name = name;
@@ -406,11 +531,11 @@ CommandLine parseCommandLine(int argc, char **argv) {
             return line;
         }
         if (option->takesValue && !hasInline) {
-            if (i + 1 >= argc) {
+            if (i + 1 >= count) {
                 line.error = std::string(option->name) + " needs a value";
                 return line;
             }
-            value = argv[++i];
+            value = words[++i];
         } else if (!option->takesValue && hasInline) {
             line.error = std::string(option->name) + " takes no value";
             return line;

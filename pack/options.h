@@ -19,7 +19,9 @@ struct CommandLine {
 // The usage text that --help prints and a usage error follows.
 extern const char packUsage[];
 
-// Reads argv[1..argc-1]. Options after --launcher NAME describe that
+// Reads argv[1..argc-1], each --options-file FILE read in its place (one
+// word a line, "\n" a line break, "\\" a backslash; it names no other
+// options file). Options after --launcher NAME describe that
 // launcher; before the first, the main one, named by --name. SOURCE_DATE_EPOCH
 // from the environment gives the time stamps unless --source-date-epoch
 // does. Never fails otherwise than by setting `error`.

@@ -73,6 +73,8 @@ struct PackRequest {
     JavaRuntime javaRuntime = JavaRuntime::system;
     std::vector<std::string> javaModules;  // overrides what jdeps finds
     std::string pythonWheels;        // a directory of wheels for a private environment
+    std::string modulePath;          // Python: the application's own modules, relative
+                                     // to the tree ("": share/<name>, where --input goes)
     // The programs: the first is named <name>.
     std::vector<LauncherSpec> launchers;
     // Desktop integration.
@@ -82,6 +84,14 @@ struct PackRequest {
     bool appstream = false;
     // Reproducibility: every time stamp in every output.
     int64_t sourceDateEpoch = 0;
+    // The CMake mode (pack/cmake_parts.h): what applauncher_add_application()
+    // installs, written into this directory instead of any package.
+    std::string cmakeParts;
+    std::string runtimeLibrary;  // a runtime library not applauncher's, by file name
+    // Byte-compiling an installed tree at `compileRoot`: its directories
+    // holding the Python files, relative to it.
+    std::vector<std::string> compilePython;
+    std::string compileRoot;
 };
 
 #endif

@@ -7,6 +7,7 @@
 
 #include "app_config.h"
 #include "pack_files.h"
+#include "request_check.h"
 #include "run_command.h"
 
 #ifndef PACK_PYTHON_INTERPRETER
@@ -136,26 +137,6 @@ bool makeEnvironment(const std::string &directory, const std::string &root,
     return makeEnvironmentRelocatable(venv, error);
 }
 
-// Byte-compiles every Python file under `directory` (in the tree at
-// `root`), with hash-checked caches whose bytes depend on the sources and
-// the install prefix alone (the file names they record are those under
-// `prefix`), so that a read-only install never compiles them at start and
-// two packs give the same files.
-bool compileTree(const std::string &directory, const std::string &root,
-                 const std::string &prefix, int64_t epoch, std::string *error) {
-    std::vector<std::string> compile = {PACK_PYTHON_INTERPRETER, "-I", "-m", "compileall",
-                                        "-q", "-f", "--invalidation-mode", "checked-hash",
-                                        "-s", root, "-p", prefix, directory};
-    CommandResult result =
-        runCommand(compile, {"SOURCE_DATE_EPOCH=" + std::to_string(epoch)});
-    if (!succeeded(result)) {
-        *error = "the application's Python files do not compile: " +
-                 describeFailure(compile, result);
-        return false;
-    }
-    return true;
-}
-
 }  // namespace
 
 std::string checkPythonRequest(const PackRequest &request) {
@@ -172,6 +153,21 @@ std::string checkPythonRequest(const PackRequest &request) {
         }
         if (!launcher.module.empty() && !isDottedName(launcher.module)) {
             return who + ": --module \"" + launcher.module + "\" is not a module name";
+        }
+    }
+    if (!request.modulePath.empty()) {
+        bool used = std::any_of(request.launchers.begin(), request.launchers.end(),
+                                [](const LauncherSpec &l) {
+                                    return !l.entryPoint.empty() || !l.module.empty();
+                                });
+        if (!used) {
+            return "--module-path goes with --entry-point or --module: it is where they are "
+                   "found";
+        }
+        if (request.modulePath.back() == '/' ||
+            insidePath("", request.modulePath).empty()) {
+            return "--module-path \"" + request.modulePath + "\" is not a directory inside the "
+                   "tree (relative, without \"..\", e.g. share/" + request.name + "/src)";
         }
     }
     if (!request.pythonWheels.empty()) {
@@ -191,17 +187,32 @@ std::string checkPythonRequest(const PackRequest &request) {
     return "";
 }
 
+bool compilePythonFiles(const std::string &directory, const std::string &root,
+                        const std::string &prefix, int64_t epoch, std::string *error) {
+    std::vector<std::string> compile = {PACK_PYTHON_INTERPRETER, "-I", "-m", "compileall",
+                                        "-q", "-f", "--invalidation-mode", "checked-hash",
+                                        "-s", root, "-p", prefix, directory};
+    CommandResult result =
+        runCommand(compile, {"SOURCE_DATE_EPOCH=" + std::to_string(epoch)});
+    if (!succeeded(result)) {
+        *error = "the application's Python files do not compile: " +
+                 describeFailure(compile, result);
+        return false;
+    }
+    return true;
+}
+
 bool preparePythonFiles(const PackRequest &request, const std::string &root,
                         std::string *error) {
     if (!request.pythonWheels.empty() && !makeEnvironment(request.pythonWheels, root, error)) {
         return false;
     }
     std::string share = root + "/share/" + request.name;
-    if (!compileTree(share, root, request.installPrefix, request.sourceDateEpoch, error)) {
+    if (!compilePythonFiles(share, root, request.installPrefix, request.sourceDateEpoch, error)) {
         return false;
     }
     return request.pythonWheels.empty() ||
-           compileTree(root + "/" + pythonEnvironmentDir, root, request.installPrefix,
+           compilePythonFiles(root + "/" + pythonEnvironmentDir, root, request.installPrefix,
                        request.sourceDateEpoch, error);
 }
 

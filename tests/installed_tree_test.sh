@@ -2,7 +2,8 @@
 # Installs the project's development component into a temporary prefix,
 # builds an auxiliary library against it twice (find_package, pkg-config),
 # and starts the installed launcher with each build. The runtime double
-# records the argument the library put in the record.
+# records the argument the library put in the record. The imported
+# applauncher::launcher and applauncher::pack name the installed programs.
 # Usage: installed_tree_test.sh BUILD_DIR RUNTIME_DOUBLE
 set -eu
 build=$1
@@ -25,6 +26,9 @@ cmake -S "$source_dir" -B "$tmp/cmake-build" -DCMAKE_PREFIX_PATH="$tmp/prefix" >
 cmake --build "$tmp/cmake-build" >/dev/null
 [ "$(cat "$tmp/cmake-build/launcher-path")" = "$tmp/prefix/libexec/applauncher/applauncher" ] ||
     fail "applauncher::launcher points at $(cat "$tmp/cmake-build/launcher-path")"
+[ "$(cat "$tmp/cmake-build/pack-path")" = "$tmp/prefix/bin/applauncher-pack" ] ||
+    fail "applauncher::pack points at $(cat "$tmp/cmake-build/pack-path")"
+[ -x "$tmp/prefix/bin/applauncher-pack" ] || fail "bin/applauncher-pack is not installed"
 
 export PKG_CONFIG_LIBDIR="$tmp/prefix/lib/pkgconfig"
 mkdir -p "$tmp/pc-build"

@@ -36,7 +36,8 @@ endif()
 # data and argument errors, with stand-ins for the installed targets.
 applauncher_script_test(application_function_test LABELS install
   COMMAND ${CMAKE_CURRENT_SOURCE_DIR}/application_function_test.sh
-          ${PROJECT_SOURCE_DIR}/packaging/ApplauncherApplication.cmake)
+          ${PROJECT_SOURCE_DIR}/packaging/ApplauncherApplication.cmake
+          $<TARGET_FILE:applauncher_pack>)
 
 # An auxiliary library built against the installed tree, with
 # find_package and with pkg-config, run by the installed launcher; the

@@ -1,0 +1,1 @@
+"""The notes test application."""
