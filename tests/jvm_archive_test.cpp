@@ -408,8 +408,8 @@ TEST(JvmArchive, FromJava19TheVmKeepsTheArchiveThatTheLibraryNames) {
         GTEST_SKIP() << vmUnderValgrind;
     }
     const std::string other = JVM_TEST_OTHER_JAVA_HOME;
-    if (!fs::exists(other + "/lib/server/libjvm.so")) {
-        GTEST_SKIP() << "no JDK at " << other;
+    if (other.empty() || !fs::exists(other + "/lib/server/libjvm.so")) {
+        GTEST_SKIP() << "no JDK of Java 19 or later under /usr/lib/jvm";
     }
     CachedTree app;
     Environment env = app.environment();

@@ -31,8 +31,20 @@ add_jar(jvm_test_app SOURCES java/jarapp/Main.java INCLUDE_JARS jvm_test_dep
 add_jar(jvm_test_agent_app SOURCES java/agentjar/Main.java java/agentjar/Agent.java
   MANIFEST java/agentjar/manifest.txt OUTPUT_NAME agentapp)
 
-# An unpackaged JDK of another version, which the tests use when it is there.
-set(jvm_test_other_java_home /usr/lib/jvm/temurin-25-jdk-amd64)
+# A JDK of Java 19 or later under /usr/lib/jvm (found by its release
+# file), which the tests of the VM's own archive use when there is one.
+set(jvm_test_other_java_home "")
+file(GLOB jvm_test_homes LIST_DIRECTORIES true /usr/lib/jvm/*)
+foreach(home IN LISTS jvm_test_homes)
+  if(NOT jvm_test_other_java_home AND NOT IS_SYMLINK "${home}" AND
+     EXISTS "${home}/release" AND EXISTS "${home}/lib/server/libjvm.so")
+    file(STRINGS "${home}/release" version REGEX "^JAVA_VERSION=\"[0-9]+")
+    string(REGEX REPLACE "^JAVA_VERSION=\"([0-9]+).*" "\\1" major "${version}")
+    if(major MATCHES "^[0-9]+$" AND major GREATER_EQUAL 19)
+      set(jvm_test_other_java_home "${home}")
+    endif()
+  endif()
+endforeach()
 
 set(jvm_test_definitions
   REFERENCE_AUX_LIBRARY="$<TARGET_FILE:applauncher_aux>"
