@@ -267,6 +267,9 @@ std::string controlText(const PackRequest &request, const std::vector<PackageEnt
     appendRelations(&relations, request.runtime == RuntimeKind::java
                                     ? javaDebianDepends(request)
                                     : pythonDebianDepends(request));
+    for (const std::string &relation : request.debDepends) {
+        appendRelations(&relations, relation);
+    }
     std::string joined;
     for (const std::string &relation : relations) {
         joined += (joined.empty() ? "" : ", ") + relation;

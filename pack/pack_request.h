@@ -73,6 +73,10 @@ struct PackRequest {
     JavaRuntime javaRuntime = JavaRuntime::system;
     std::vector<std::string> javaModules;  // overrides what jdeps finds
     std::string pythonWheels;        // a directory of wheels for a private environment
+    // Packages the application needs beyond what the pack finds itself:
+    // one relation each, as --depends (.deb) and --requires (.rpm) give them.
+    std::vector<std::string> debDepends;   // e.g. "python3-yaml (>= 5.1)", "a | b"
+    std::vector<std::string> rpmRequires;  // e.g. "python3-pyyaml >= 5.1"
     // The programs: the first is named <name>.
     std::vector<LauncherSpec> launchers;
     // Desktop integration.
