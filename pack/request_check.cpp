@@ -257,6 +257,10 @@ std::string checkPackageFields(const PackRequest &request) {
         return "--license \"" + request.license + "\" is not one SPDX licence identifier "
                "(e.g. MIT, Apache-2.0, GPL-3.0-or-later, LicenseRef-NAME)";
     }
+    std::string problem = checkRelations(request);
+    if (!problem.empty()) {
+        return problem;
+    }
     if (wantsType(request, "deb") && request.licenseFile.empty() && findCommonLicense(request.license) == nullptr) {
         return "--license " + request.license + " is not among the licences a Debian system "
                "keeps in /usr/share/common-licenses: give its text with --license-file";
@@ -276,10 +280,6 @@ std::string checkPackageFields(const PackRequest &request) {
                    "reserves: reword it";
         }
         lineStart = c == '\n' || (lineStart && ((unsigned char)c <= ' ' || c == 0x7f));
-    }
-    std::string problem = checkRelations(request);
-    if (!problem.empty()) {
-        return problem;
     }
     if (request.installPrefix[0] != '/' || request.installPrefix == "/" ||
         !onlyAlnumOr(request.installPrefix, "/._+-")) {
