@@ -334,16 +334,14 @@ int writeProcFile(const std::string &path, const std::string &text) {
 
 // In runPreparedCommand's child: a private mount namespace (inside a user
 // namespace of its own when this process may not make one alone) in which
-// a tmpfs covers /tmp and the tree `root` is bound at `place`; then
-// address randomisation off for the program it starts. 0 or the errno of
-// the step that failed (nothing outside the child is changed).
+// a tmpfs covers /tmp and a copy of the mount of the tree `root`, taken in
+// that namespace before /tmp is covered (a bind from another namespace is
+// refused), is moved to `place`; then address randomisation off for the
+// program it starts. 0 or the errno of the step that failed (nothing
+// outside the child is changed).
 int enterRecordingPlace(const std::string &root, const std::string &place) {
     uid_t uid = getuid();
     gid_t gid = getgid();
-    int tree = open(root.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC);
-    if (tree < 0) {
-        return errno;
-    }
     if (unshare(CLONE_NEWNS) != 0) {
         if (unshare(CLONE_NEWUSER | CLONE_NEWNS) != 0) {
             return errno;
@@ -359,11 +357,16 @@ int enterRecordingPlace(const std::string &root, const std::string &place) {
             return error;
         }
     }
-    std::string source = "/proc/self/fd/" + std::to_string(tree);
-    if (mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0 ||
-        mount("tmpfs", "/tmp", "tmpfs", MS_NOSUID | MS_NODEV, "mode=0755") != 0 ||
+    if (mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0) {
+        return errno;
+    }
+    int tree = open_tree(AT_FDCWD, root.c_str(), OPEN_TREE_CLONE | OPEN_TREE_CLOEXEC | AT_RECURSIVE);
+    if (tree < 0) {
+        return errno;
+    }
+    if (mount("tmpfs", "/tmp", "tmpfs", MS_NOSUID | MS_NODEV, "mode=0755") != 0 ||
         mkdir(recordingDirectory, 0755) != 0 || mkdir(place.c_str(), 0755) != 0 ||
-        mount(source.c_str(), place.c_str(), nullptr, MS_BIND | MS_REC, nullptr) != 0 ||
+        move_mount(tree, "", AT_FDCWD, place.c_str(), MOVE_MOUNT_F_EMPTY_PATH) != 0 ||
         personality(ADDR_NO_RANDOMIZE) == -1) {
         return errno;
     }
