@@ -830,7 +830,8 @@ std::string javaDebianDependsFor(const std::string &versions) {
         return "";
     }
     if (max == 0) {
-        return "java" + std::to_string(min) + "-runtime-headless";
+        return "default-jre-headless (>= 2:1." + std::to_string(min) + ") | java" +
+               std::to_string(min) + "-runtime-headless";
     }
     std::vector<std::string> alternatives;
     for (int version = max; version >= min; version--) {
