@@ -441,13 +441,24 @@ bool archiveMaps(const PackRequest &request, const std::string &root, const std:
     return true;
 }
 
+// Whether the files `a` and `b` hold the same bytes (false when either
+// cannot be read).
+bool sameFiles(const std::string &a, const std::string &b) {
+    std::string first;
+    std::string second;
+    std::string ignored;
+    return readFile(a, &first, &ignored) && readFile(b, &second, &ignored) && first == second;
+}
+
 // Records <root>/lib/<name>.jsa, the tree seen at the fixed recording
 // place: first with the application's classes of the class path every
 // launcher shares, kept only when the VM maps it with the tree's files
 // where they are now (another place than they were recorded at); else
 // with the JDK's classes alone, which must map. The class list lies in
-// the tree's lib/ while the dumps run. *held says what it holds, and
-// whether two packs record the same bytes. False with the reason.
+// the tree's lib/ while the dumps run. It is recorded a second time,
+// beside, and compared: some JDKs do not record the same bytes twice.
+// *held says what it holds, and whether two packs record the same bytes.
+// False with the reason.
 bool recordArchive(const PackRequest &request, const JavaKit &kit, const std::string &root,
                    std::string *held, std::string *error) {
     std::string share = root + "/share/" + request.name;
@@ -477,12 +488,13 @@ bool recordArchive(const PackRequest &request, const JavaKit &kit, const std::st
     }
     std::string refusal;
     bool kept = false;
+    std::string withNames = defaults;
+    const std::vector<std::string> noClassPath;
     if (!names.empty()) {
-        std::string text = defaults;
         for (const std::string &name : names) {
-            text += name + "\n";
+            withNames += name + "\n";
         }
-        bool dumped = writeFile(list, text, 0644, error) &&
+        bool dumped = writeFile(list, withNames, 0644, error) &&
                       dumpArchive(request, &place, listName, bundledArchivePath(request), shared,
                                   error);
         removeTree(list);
@@ -496,8 +508,8 @@ bool recordArchive(const PackRequest &request, const JavaKit &kit, const std::st
     }
     if (!kept) {
         bool dumped = writeFile(list, defaults, 0644, error) &&
-                      dumpArchive(request, &place, listName, bundledArchivePath(request), {},
-                                  error);
+                      dumpArchive(request, &place, listName, bundledArchivePath(request),
+                                  noClassPath, error);
         removeTree(list);
         if (!dumped) {
             return false;
@@ -507,6 +519,16 @@ bool recordArchive(const PackRequest &request, const JavaKit &kit, const std::st
                      " does not map the class data sharing archive it recorded: " + refusal;
             return false;
         }
+    }
+    std::string again = bundledArchivePath(request) + ".again";
+    bool recorded = writeFile(list, kept ? withNames : defaults, 0644, error) &&
+                    dumpArchive(request, &place, listName, again,
+                                kept ? shared : noClassPath, error);
+    bool same = recorded && sameFiles(archive, root + "/" + again);
+    removeTree(list);
+    removeTree(root + "/" + again);
+    if (!recorded) {
+        return false;
     }
     *held = kept ? "the JDK's classes and " + std::to_string(names.size()) +
                        " of the application's"
@@ -521,6 +543,10 @@ bool recordArchive(const PackRequest &request, const JavaKit &kit, const std::st
         }
         *held += "; recorded where the pack works, as no private mount namespace could be "
                  "made (" + why + "), so another pack's archive differs";
+    } else if (!same) {
+        *held += "; not the same bytes on a second recording (Java " + kit.version +
+                 " does not record an archive the same way twice), so another pack's archive "
+                 "differs";
     }
     return true;
 }
