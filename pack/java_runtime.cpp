@@ -384,10 +384,15 @@ bool dumpArchive(const PackRequest &request, RecordingPlace *place, const std::s
                  std::string *error) {
     for (;;) {
         std::string seen = place->seen;
-        std::vector<std::string> argv = {seen + "/" + bundledRuntimeDir + "/bin/java",
-                                         "-Xshare:dump", "-XX:SharedClassListFile=" + seen + "/" +
-                                                             list,
-                                         "-XX:SharedArchiveFile=" + seen + "/" + archive};
+        std::string base = seen + "/";
+        std::string listOption = "-XX:SharedClassListFile=";
+        listOption += base;
+        listOption += list;
+        std::string archiveOption = "-XX:SharedArchiveFile=";
+        archiveOption += base;
+        archiveOption += archive;
+        std::vector<std::string> argv = {base + bundledRuntimeDir + "/bin/java", "-Xshare:dump",
+                                         listOption, archiveOption};
         std::vector<std::string> options = reproducibleDumpOptions();
         argv.insert(argv.end(), options.begin(), options.end());
         if (!classPath.empty()) {
