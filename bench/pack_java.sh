@@ -20,6 +20,10 @@
 #                             archive, -jar on the same jar, no launcher
 #               NAME_java     java -jar on the same jar, the system JDK
 #             each run once before timing; all must print the same.
+#   pack times  one pack of each kind (Java on the system's Java, Java
+#             with a bundled runtime of java.base, Python) into each output
+#             (app-image, deb, rpm), PACK_ROUNDS (default 3) interleaved
+#             rounds, the median per pair (no target: a figure to watch)
 # Every program runs as startup_common.sh's clean_env runs it: nothing of
 # the caller's environment, dpkg and rpm with private empty databases, so
 # that the launcher's package queries cost what they cost on a machine
@@ -149,5 +153,66 @@ for name in hello desk rhino; do
     fi
     printf 'TARGET %-40s %9s ms (<= %s ms, java -jar %s ms + 5%%): %s\n' \
         "$name bundled runtime start" "$bundled" "$limit" "$direct" "$verdict"
+done
+
+# The time of one pack of each kind into each output alone: PACK_ROUNDS
+# (default 3) rounds, each packing every pair once in turn, the median per
+# pair. Kinds: Java on the system's Java (the rhino jar), Java with a
+# bundled runtime of java.base (hello), Python (Debian's yamllint package
+# directory when it is there, else a one-line script).
+if [ -f "$build/runtimes/python/libhux_python.so" ]; then
+    ln -s "$build/runtimes/python/libhux_python.so" "$work/files/"
+    mkdir -p "$work/in/python"
+    if [ -d /usr/lib/python3/dist-packages/yamllint ]; then
+        (cd /usr/lib/python3/dist-packages && tar -cf - --exclude=__pycache__ yamllint) |
+            tar -xf - -C "$work/in/python"
+        python_main="--entry-point yamllint.cli:run"
+    else
+        echo 'print("hello")' >"$work/in/python/hello.py"
+        python_main="--script hello.py"
+    fi
+    kinds="java-system java-bundled python"
+else
+    kinds="java-system java-bundled"
+fi
+# kind_options KIND: the pack's options for KIND.
+kind_options() {
+    case $1 in
+    java-system) echo "--input $work/in/rhino --main-jar rhino.jar" ;;
+    java-bundled) echo "--input $work/in/hello --main-jar hello.jar --java-runtime bundled --java-modules java.base" ;;
+    python) echo "--input $work/in/python $python_main" ;;
+    esac
+}
+echo
+echo "pack times, median of ${PACK_ROUNDS:-3} interleaved rounds (load $(cut -d' ' -f1-3 /proc/loadavg)):"
+: >"$work/pack-times"
+round=0
+while [ "$round" -lt "${PACK_ROUNDS:-3}" ]; do
+    for kind in $kinds; do
+        for type in app-image deb rpm; do
+            out=$work/kinds/$kind-$type-$round
+            mkdir -p "$out"
+            start=$(now)
+            # shellcheck disable=SC2046
+            "$bin/applauncher-pack" --name "pack-$kind" --app-version 1.0 --type "$type" \
+                --dest "$out" --summary "benchmark application" --description "Is packed." \
+                --maintainer "Bench <bench@example.org>" --license GPL-3.0-or-later \
+                $(kind_options "$kind") >"$out.log" 2>&1 || {
+                cat "$out.log" >&2
+                exit 1
+            }
+            echo "$kind $type $(($(now) - start))" >>"$work/pack-times"
+            rm -rf "$out"
+        done
+    done
+    round=$((round + 1))
+done
+for kind in $kinds; do
+    for type in app-image deb rpm; do
+        awk -v k="$kind" -v t="$type" '$1 == k && $2 == t { print $3 }' "$work/pack-times" |
+            sort -n | awk -v k="$kind" -v t="$type" '{ v[NR] = $1 }
+                END { m = NR % 2 ? v[(NR + 1) / 2] : (v[NR / 2] + v[NR / 2 + 1]) / 2
+                      printf "  pack %-13s %-10s %8d ms\n", k, t, m }'
+    done
 done
 exit "$status"

@@ -171,6 +171,15 @@ std::string lintianOverrides(const PackRequest &request,
                                 "initial-upload-closes-no-bugs",
                                 "usr/share/doc/" + request.name + "/changelog.Debian.gz:1");
     }
+    if (request.runtime == RuntimeKind::java && request.javaRuntime == JavaRuntime::bundled) {
+        text += lintianOverride(request,
+                                "The bundled Java runtime is a jlink image of the JDK it was "
+                                "made from, its native libraries as that JDK was built: one "
+                                "built outside Debian carries its own copy of a library such as "
+                                "zlib in them. They serve that runtime alone, which the "
+                                "application starts from its own tree.",
+                                "embedded-library *", prefix + "/lib/runtime/*");
+    }
     if (anyPath(entries, "", "/__pycache__")) {
         text += lintianOverride(request,
                                 "The application's own Python modules lie in its tree, which no "
@@ -267,6 +276,9 @@ std::string controlText(const PackRequest &request, const std::vector<PackageEnt
     appendRelations(&relations, request.runtime == RuntimeKind::java
                                     ? javaDebianDepends(request)
                                     : pythonDebianDepends(request));
+    for (const std::string &relation : request.debDepends) {
+        appendRelations(&relations, relation);
+    }
     std::string joined;
     for (const std::string &relation : relations) {
         joined += (joined.empty() ? "" : ", ") + relation;

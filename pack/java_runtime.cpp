@@ -1,8 +1,14 @@
 #include "java_runtime.h"
 
 #include <ctype.h>
+#include <errno.h>
+#include <fcntl.h>
+#include <sched.h>
 #include <stdio.h>
 #include <stdlib.h>
+#include <sys/mount.h>
+#include <sys/personality.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -10,6 +16,7 @@
 
 #include "app_config.h"
 #include "options.h"
+#include "package_root.h"
 #include "pack_files.h"
 #include "run_command.h"
 
@@ -238,6 +245,42 @@ bool linkRuntime(const JavaKit &kit, const std::vector<std::string> &modules,
     return true;
 }
 
+// Strips the native files of the runtime image `runtime` as Debian strips
+// a package's: the libraries of the symbols no relocation needs, the
+// programs of every symbol, both of their .comment and .note sections
+// (binutils' strip). False with the reason.
+bool stripRuntime(const std::string &runtime, std::string *error) {
+    std::vector<PackageEntry> entries;
+    if (!listPackageRoot(runtime, "", &entries, error)) {
+        return false;
+    }
+    std::vector<std::string> libraries = elfFiles(entries, true);
+    std::vector<std::string> programs;
+    for (const std::string &file : elfFiles(entries, false)) {
+        if (std::find(libraries.begin(), libraries.end(), file) == libraries.end()) {
+            programs.push_back(file);
+        }
+    }
+    for (const std::vector<std::string> *files : {&libraries, &programs}) {
+        if (files->empty()) {
+            continue;
+        }
+        std::vector<std::string> argv = {"strip", "--remove-section=.comment",
+                                         "--remove-section=.note"};
+        if (files == &libraries) {
+            argv.push_back("--strip-unneeded");
+        }
+        std::vector<std::string> paths = under(runtime, *files);
+        argv.insert(argv.end(), paths.begin(), paths.end());
+        CommandResult result = runCommand(argv, {"LC_ALL=C"});
+        if (!succeeded(result)) {
+            *error = "cannot strip the runtime's native files: " + describeFailure(argv, result);
+            return false;
+        }
+    }
+    return true;
+}
+
 // The class path entries that every launcher's class path starts with,
 // relative to the shipped files: the ones an archive may record.
 std::vector<std::string> sharedClassPath(const PackRequest &request) {
@@ -253,23 +296,130 @@ std::vector<std::string> sharedClassPath(const PackRequest &request) {
     return common;
 }
 
-// Runs the runtime under `root` to dump the archive `archive` from the
-// class list `list`, with `classPath` ("" for none). False with the
+// Where the archive is recorded, so that two packs record the same paths:
+// in a private mount namespace, a tmpfs on /tmp holds this directory, in
+// which the tree is bound as <tree's name>.
+const char recordingDirectory[] = "/tmp/applauncher-pack";
+
+// The VM options that make a dump give the same bytes from the same
+// runtime and classes, found by dumping again and again: a fixed heap, no
+// compiler and a serial collector (no thread's timing decides where
+// metadata or objects land) and one identity hash for every object the
+// dump hashes (otherwise drawn from a per-thread random state), with the
+// performance data file off (it would be written under /tmp).
+std::vector<std::string> reproducibleDumpOptions() {
+    return {"-Xmx128m", "-Xint", "-XX:+UseSerialGC", "-XX:+UnlockExperimentalVMOptions",
+            "-XX:hashCode=2", "-XX:-UsePerfData"};
+}
+
+// Where the dumps of one tree run: the tree's real path, the path the
+// dump sees it at, and, when that is not the fixed place, why.
+struct RecordingPlace {
+    std::string root;         // the tree, absolute
+    std::string seen;         // recordingDirectory/<tree's name>, or root
+    std::string unfixedWhy;   // "" while the fixed place can be had
+};
+
+// Writes `text` to the file `path` (a /proc file of this process); 0 or
+// the errno.
+int writeProcFile(const std::string &path, const std::string &text) {
+    int fd = open(path.c_str(), O_WRONLY | O_CLOEXEC);
+    if (fd < 0) {
+        return errno;
+    }
+    int error = write(fd, text.data(), text.size()) == (ssize_t)text.size() ? 0 : errno;
+    close(fd);
+    return error;
+}
+
+// In runPreparedCommand's child: a private mount namespace (inside a user
+// namespace of its own when this process may not make one alone) in which
+// a tmpfs covers /tmp and a copy of the mount of the tree `root`, taken in
+// that namespace before /tmp is covered (a bind from another namespace is
+// refused), is moved to `place`; then address randomisation off for the
+// program it starts. 0 or the errno of the step that failed (nothing
+// outside the child is changed).
+int enterRecordingPlace(const std::string &root, const std::string &place) {
+    uid_t uid = getuid();
+    gid_t gid = getgid();
+    if (unshare(CLONE_NEWNS) != 0) {
+        if (unshare(CLONE_NEWUSER | CLONE_NEWNS) != 0) {
+            return errno;
+        }
+        int error = writeProcFile("/proc/self/setgroups", "deny");
+        error = error != 0 ? error
+                           : writeProcFile("/proc/self/uid_map",
+                                           "0 " + std::to_string(uid) + " 1\n");
+        error = error != 0 ? error
+                           : writeProcFile("/proc/self/gid_map",
+                                           "0 " + std::to_string(gid) + " 1\n");
+        if (error != 0) {
+            return error;
+        }
+    }
+    if (mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0) {
+        return errno;
+    }
+    int tree = open_tree(AT_FDCWD, root.c_str(), OPEN_TREE_CLONE | OPEN_TREE_CLOEXEC | AT_RECURSIVE);
+    if (tree < 0) {
+        return errno;
+    }
+    if (mount("tmpfs", "/tmp", "tmpfs", MS_NOSUID | MS_NODEV, "mode=0755") != 0 ||
+        mkdir(recordingDirectory, 0755) != 0 || mkdir(place.c_str(), 0755) != 0 ||
+        move_mount(tree, "", AT_FDCWD, place.c_str(), MOVE_MOUNT_F_EMPTY_PATH) != 0 ||
+        personality(ADDR_NO_RANDOMIZE) == -1) {
+        return errno;
+    }
+    return 0;
+}
+
+// Runs the runtime of the tree to dump the archive `archive` from the
+// class list `list` (both relative to the tree), with the class path
+// `classPath` (relative to the shipped files; may be empty), as the
+// tree lies at place->seen: the fixed place while it can be had, else
+// the tree's own path (place->unfixedWhy then says why). False with the
 // reason.
-bool dumpArchive(const std::string &root, const std::string &list, const std::string &archive,
-                 const std::string &classPath, std::string *error) {
-    std::vector<std::string> argv = {root + "/" + bundledRuntimeDir + "/bin/java", "-Xshare:dump",
-                                     "-XX:SharedClassListFile=" + list,
-                                     "-XX:SharedArchiveFile=" + archive};
-    if (!classPath.empty()) {
-        argv.insert(argv.end(), {"-cp", classPath});
+bool dumpArchive(const PackRequest &request, RecordingPlace *place, const std::string &list,
+                 const std::string &archive, const std::vector<std::string> &classPath,
+                 std::string *error) {
+    for (;;) {
+        std::string seen = place->seen;
+        std::string base = seen + "/";
+        std::string listOption = "-XX:SharedClassListFile=";
+        listOption += base;
+        listOption += list;
+        std::string archiveOption = "-XX:SharedArchiveFile=";
+        archiveOption += base;
+        archiveOption += archive;
+        std::vector<std::string> argv = {base + bundledRuntimeDir + "/bin/java", "-Xshare:dump",
+                                         listOption, archiveOption};
+        std::vector<std::string> options = reproducibleDumpOptions();
+        argv.insert(argv.end(), options.begin(), options.end());
+        if (!classPath.empty()) {
+            argv.insert(argv.end(),
+                        {"-cp", joined(under(seen + "/share/" + request.name, classPath), ":")});
+        }
+        bool fixed = place->unfixedWhy.empty();
+        std::string root = place->root;
+        CommandResult result = runPreparedCommand(
+            argv, javaToolEnvironment(), seen + "/lib", [fixed, root, seen]() {
+                if (fixed) {
+                    return enterRecordingPlace(root, seen);
+                }
+                return personality(ADDR_NO_RANDOMIZE) == -1 ? errno : 0;
+            });
+        if (!result.started && fixed) {
+            place->unfixedWhy = result.output;
+            place->seen = place->root;
+            continue;
+        }
+        if (!succeeded(result)) {
+            *error = "cannot record the class data sharing archive: " +
+                     describeFailure(argv, result);
+            return false;
+        }
+        return true;
     }
-    CommandResult result = runCommand(argv, javaToolEnvironment(), root + "/lib");
-    if (!succeeded(result)) {
-        *error = "cannot record the class data sharing archive: " + describeFailure(argv, result);
-        return false;
-    }
-    return true;
 }
 
 // Whether the runtime under `root` maps `archive` (-Xshare:on, which
@@ -296,17 +446,32 @@ bool archiveMaps(const PackRequest &request, const std::string &root, const std:
     return true;
 }
 
-// Records <root>/lib/<name>.jsa: first with the application's classes of
-// the class path every launcher shares, the tree renamed while the dump
-// runs so that the archive is kept only when the VM maps it with the
-// tree's files at another place than they were recorded at; else with the
-// JDK's classes alone, which must map. *held says what it holds. False
-// with the reason.
+// Whether the files `a` and `b` hold the same bytes (false when either
+// cannot be read).
+bool sameFiles(const std::string &a, const std::string &b) {
+    std::string first;
+    std::string second;
+    std::string ignored;
+    return readFile(a, &first, &ignored) && readFile(b, &second, &ignored) && first == second;
+}
+
+// Records <root>/lib/<name>.jsa, the tree seen at the fixed recording
+// place: first with the application's classes of the class path every
+// launcher shares, kept only when the VM maps it with the tree's files
+// where they are now (another place than they were recorded at); else
+// with the JDK's classes alone, which must map. The class list lies in
+// the tree's lib/ while the dumps run. It is recorded a second time,
+// beside, and compared: some JDKs do not record the same bytes twice.
+// *held says what it holds, and whether two packs record the same bytes.
+// False with the reason.
 bool recordArchive(const PackRequest &request, const JavaKit &kit, const std::string &root,
                    std::string *held, std::string *error) {
     std::string share = root + "/share/" + request.name;
     std::string archive = root + "/" + bundledArchivePath(request);
-    std::string list = root + ".classlist";
+    std::string listName = "lib/" + request.name + ".classlist";
+    std::string list = root + "/" + listName;
+    RecordingPlace place = {root, std::string(recordingDirectory) + "/" +
+                                      root.substr(root.rfind('/') + 1), ""};
     std::string defaults;
     std::string ignored;
     if (!readFile(root + "/" + bundledRuntimeDir + "/lib/classlist", &defaults, &ignored)) {
@@ -327,50 +492,67 @@ bool recordArchive(const PackRequest &request, const JavaKit &kit, const std::st
         }
     }
     std::string refusal;
+    bool kept = false;
+    std::string withNames = defaults;
+    const std::vector<std::string> noClassPath;
     if (!names.empty()) {
-        std::string recording = root + ".recording";
-        std::string text = defaults;
         for (const std::string &name : names) {
-            text += name + "\n";
+            withNames += name + "\n";
         }
-        if (!writeFile(list, text, 0644, error)) {
-            return false;
-        }
-        if (rename(root.c_str(), recording.c_str()) != 0) {
-            *error = "cannot rename " + root + " to record the archive";
-            return false;
-        }
-        std::string recordingShare = recording + "/share/" + request.name;
-        bool dumped = dumpArchive(recording, list, recording + "/" + bundledArchivePath(request),
-                                  joined(under(recordingShare, shared), ":"), error);
-        if (rename(recording.c_str(), root.c_str()) != 0) {
-            *error = "cannot rename " + recording + " back to " + root;
-            return false;
-        }
+        bool dumped = writeFile(list, withNames, 0644, error) &&
+                      dumpArchive(request, &place, listName, bundledArchivePath(request), shared,
+                                  error);
+        removeTree(list);
         if (!dumped) {
             return false;
         }
-        if (archiveMaps(request, root, archive, &refusal)) {
-            *held = "the JDK's classes and " + std::to_string(names.size()) +
-                    " of the application's";
-            removeTree(list);
-            return true;
+        kept = archiveMaps(request, root, archive, &refusal);
+        if (!kept) {
+            removeTree(archive);
         }
-        removeTree(archive);
     }
-    if (!writeFile(list, defaults, 0644, error) || !dumpArchive(root, list, archive, "", error)) {
-        return false;
+    if (!kept) {
+        bool dumped = writeFile(list, defaults, 0644, error) &&
+                      dumpArchive(request, &place, listName, bundledArchivePath(request),
+                                  noClassPath, error);
+        removeTree(list);
+        if (!dumped) {
+            return false;
+        }
+        if (!archiveMaps(request, root, archive, &refusal)) {
+            *error = "the runtime made from " + kitName(kit) +
+                     " does not map the class data sharing archive it recorded: " + refusal;
+            return false;
+        }
     }
+    std::string again = bundledArchivePath(request) + ".again";
+    bool recorded = writeFile(list, kept ? withNames : defaults, 0644, error) &&
+                    dumpArchive(request, &place, listName, again,
+                                kept ? shared : noClassPath, error);
+    bool same = recorded && sameFiles(archive, root + "/" + again);
     removeTree(list);
-    if (!archiveMaps(request, root, archive, &refusal)) {
-        *error = "the runtime made from " + kitName(kit) +
-                 " does not map the class data sharing archive it recorded: " + refusal;
+    removeTree(root + "/" + again);
+    if (!recorded) {
         return false;
     }
-    *held = names.empty() ? "the JDK's classes"
-                          : "the JDK's classes alone (Java " + kit.version +
-                                " maps the application's only from the place they were "
-                                "recorded at)";
+    *held = kept ? "the JDK's classes and " + std::to_string(names.size()) +
+                       " of the application's"
+                 : names.empty() ? "the JDK's classes"
+                                 : "the JDK's classes alone (Java " + kit.version +
+                                       " maps the application's only from the place they "
+                                       "were recorded at)";
+    if (!place.unfixedWhy.empty()) {
+        std::string why = place.unfixedWhy;
+        while (!why.empty() && why.back() == '\n') {
+            why.pop_back();
+        }
+        *held += "; recorded where the pack works, as no private mount namespace could be "
+                 "made (" + why + "), so another pack's archive differs";
+    } else if (!same) {
+        *held += "; not the same bytes on a second recording (Java " + kit.version +
+                 " does not record an archive the same way twice), so another pack's archive "
+                 "differs";
+    }
     return true;
 }
 
@@ -612,6 +794,10 @@ std::string checkJavaRequest(const PackRequest &request) {
                    : "--java-modules is for --java-runtime bundled (the system's Java has every "
                      "module)";
     }
+    if (!commandExists("strip")) {
+        return "--java-runtime bundled strips the runtime's native files with strip, which is "
+               "not there (Debian: binutils)";
+    }
     JavaKit kit;
     std::string problem;
     if (!findJavaKit(&kit, &problem)) {
@@ -654,6 +840,7 @@ bool bundleJavaRuntime(const PackRequest &request, const std::string &tree, bool
     }
     std::string held;
     if (!linkRuntime(kit, modules, root + "/" + bundledRuntimeDir, error) ||
+        !stripRuntime(root + "/" + bundledRuntimeDir, error) ||
         !stampTree(share, request.sourceDateEpoch, error) ||
         !recordArchive(request, kit, root, &held, error)) {
         return false;
@@ -674,7 +861,8 @@ std::string javaDebianDependsFor(const std::string &versions) {
         return "";
     }
     if (max == 0) {
-        return "java" + std::to_string(min) + "-runtime-headless";
+        return "default-jre-headless (>= 2:1." + std::to_string(min) + ") | java" +
+               std::to_string(min) + "-runtime-headless";
     }
     std::vector<std::string> alternatives;
     for (int version = max; version >= min; version--) {

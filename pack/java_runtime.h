@@ -44,7 +44,9 @@ std::string javaRpmRequires(const PackRequest &request);
 
 // Debian: every JDK N provides the virtual packages java5..javaN-runtime-
 // headless (openjdk-17-jre-headless: java5 to java17; openjdk-21: to 21),
-// so MIN alone is "javaMIN-runtime-headless", met by any later JDK too.
+// so MIN alone is "javaMIN-runtime-headless", met by any later JDK too,
+// after a real package as a virtual one needs: "default-jre-headless
+// (>= 2:1.MIN) | javaMIN-runtime-headless" (the default JRE N is 2:1.N).
 // Those cannot bound a maximum, so MIN-MAX is the alternatives
 // "openjdk-MAX-jre-headless | ... | openjdk-MIN-jre-headless", newest
 // first. "" when `versions` is not MIN or MIN-MAX.

@@ -67,6 +67,14 @@ const char packUsage[] =
     "                          relative to the tree (default: share/NAME, where\n"
     "                          --input's files go)\n"
     "\n"
+    "What else it needs (repeatable; relations separated by commas):\n"
+    "  --depends LIST          deb: packages added to Depends, each NAME,\n"
+    "                          NAME (OP VERSION) with OP one of << <= = >= >>, or\n"
+    "                          such alternatives joined by '|'\n"
+    "                          (e.g. 'python3-yaml, python3-pathspec (>= 0.9)')\n"
+    "  --requires LIST         rpm: packages added to Requires, each NAME or\n"
+    "                          NAME OP VERSION with OP one of < <= = >= >\n"
+    "\n"
     "On the desktop (the menu entry's options are the launcher's, like --main-jar):\n"
     "  --desktop-entry         the launcher gets a menu entry, named by the id:\n"
     "                          ID.desktop for NAME, ID.LAUNCHER.desktop for another\n"
@@ -146,6 +154,25 @@ std::string setOnce(std::string &field, const std::string &value, const char *op
     }
     field = value;
     return "";
+}
+
+// Adds each relation of the comma-separated `value` to `relations`, its
+// surrounding blanks trimmed (checkRequest judges their form). An error
+// when `value` holds none.
+std::string addRelations(std::vector<std::string> &relations, const std::string &value,
+                         const char *option) {
+    size_t before = relations.size();
+    size_t start = 0;
+    while (start <= value.size()) {
+        size_t end = std::min(value.find(',', start), value.size());
+        std::string entry = value.substr(start, end - start);
+        size_t first = entry.find_first_not_of(" \t\n");
+        if (first != std::string::npos) {
+            relations.push_back(entry.substr(first, entry.find_last_not_of(" \t\n") - first + 1));
+        }
+        start = end + 1;
+    }
+    return relations.size() > before ? "" : std::string(option) + " needs at least one package";
 }
 
 // Reads "TYPE=GLOB[,GLOB...][:COMMENT]".
@@ -308,6 +335,14 @@ const std::vector<OptionSpec> &optionTable() {
         {"--module-path", true,
          [](PackRequest &r, LauncherSpec &, const std::string &v) {
              return setOnce(r.modulePath, v, "--module-path");
+         }},
+        {"--depends", true,
+         [](PackRequest &r, LauncherSpec &, const std::string &v) {
+             return addRelations(r.debDepends, v, "--depends");
+         }},
+        {"--requires", true,
+         [](PackRequest &r, LauncherSpec &, const std::string &v) {
+             return addRelations(r.rpmRequires, v, "--requires");
          }},
         {"--desktop-entry", false,
          [](PackRequest &, LauncherSpec &l, const std::string &) {

@@ -75,6 +75,10 @@ struct PackRequest {
     std::string pythonWheels;        // a directory of wheels for a private environment
     std::string modulePath;          // Python: the application's own modules, relative
                                      // to the tree ("": share/<name>, where --input goes)
+    // Packages the application needs beyond what the pack finds itself:
+    // one relation each, as --depends (.deb) and --requires (.rpm) give them.
+    std::vector<std::string> debDepends;   // e.g. "python3-yaml (>= 5.1)", "a | b"
+    std::vector<std::string> rpmRequires;  // e.g. "python3-pyyaml >= 5.1"
     // The programs: the first is named <name>.
     std::vector<LauncherSpec> launchers;
     // Desktop integration.

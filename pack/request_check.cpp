@@ -131,6 +131,100 @@ std::string checkLaunchers(PackRequest &request) {
     return "";
 }
 
+// Splits `text` at runs of blanks.
+std::vector<std::string> words(const std::string &text) {
+    std::vector<std::string> out;
+    size_t start = text.find_first_not_of(" \t");
+    while (start != std::string::npos) {
+        size_t end = text.find_first_of(" \t", start);
+        out.push_back(text.substr(start, end == std::string::npos ? end : end - start));
+        start = end == std::string::npos ? end : text.find_first_not_of(" \t", end);
+    }
+    return out;
+}
+
+// Whether `version` is a version a relation may name: it starts with a
+// digit, then letters, digits and `others`.
+bool isRelationVersion(const std::string &version, const char *others) {
+    return !version.empty() && version[0] >= '0' && version[0] <= '9' &&
+           onlyAlnumOr(version, others);
+}
+
+// Whether `alternative` is one Debian relation without '|': NAME,
+// NAME:ARCH or either with " (OP VERSION)".
+bool isDebianAlternative(const std::string &alternative) {
+    std::string spaced;
+    for (char c : alternative) {
+        spaced += c == '(' || c == ')' ? std::string(" ") + c + " " : std::string(1, c);
+    }
+    std::vector<std::string> parts = words(spaced);
+    if (parts.empty()) {
+        return false;
+    }
+    std::string name = parts[0].substr(0, parts[0].find(':'));
+    std::string arch = name.size() < parts[0].size() ? parts[0].substr(name.size() + 1) : "any";
+    if (!isPackageName(name) || arch.empty() || !onlyAlnumOr(arch, "-")) {
+        return false;
+    }
+    if (parts.size() == 1) {
+        return true;
+    }
+    static const char *const operators[] = {"<<", "<=", "=", ">=", ">>"};
+    return parts.size() == 5 && parts[1] == "(" && parts[4] == ")" &&
+           std::find(std::begin(operators), std::end(operators), parts[2]) !=
+               std::end(operators) &&
+           isRelationVersion(parts[3], ".+~-:");
+}
+
+// Whether `relation` is one RPM requirement: NAME or NAME OP VERSION,
+// NAME being a package, a capability such as python3dist(pyyaml), or an
+// absolute path.
+bool isRpmRelation(const std::string &relation) {
+    std::vector<std::string> parts = words(relation);
+    if (parts.empty() || !onlyAlnumOr(parts[0], "._+-/():") || parts[0][0] == '-' ||
+        parts[0][0] == '(' || std::count(parts[0].begin(), parts[0].end(), '(') !=
+                                  std::count(parts[0].begin(), parts[0].end(), ')')) {
+        return false;
+    }
+    static const char *const operators[] = {"<", "<=", "=", ">=", ">"};
+    return parts.size() == 1 ||
+           (parts.size() == 3 &&
+            std::find(std::begin(operators), std::end(operators), parts[1]) !=
+                std::end(operators) &&
+            isRelationVersion(parts[2], ".+~^_-:"));
+}
+
+// The relations of --depends and --requires, checked for form and for
+// the output they go to. "" or the problem.
+std::string checkRelations(const PackRequest &request) {
+    if (!request.debDepends.empty() && !wantsType(request, "deb")) {
+        return "--depends is for --type deb";
+    }
+    if (!request.rpmRequires.empty() && !wantsType(request, "rpm")) {
+        return "--requires is for --type rpm";
+    }
+    for (const std::string &relation : request.debDepends) {
+        size_t start = 0;
+        bool sound = true;
+        while (sound && start <= relation.size()) {
+            size_t end = std::min(relation.find('|', start), relation.size());
+            sound = isDebianAlternative(relation.substr(start, end - start));
+            start = end + 1;
+        }
+        if (!sound) {
+            return "--depends \"" + relation + "\" is not a Debian relation: NAME, NAME (OP "
+                   "VERSION) with OP one of << <= = >= >>, or such alternatives joined by '|'";
+        }
+    }
+    for (const std::string &relation : request.rpmRequires) {
+        if (!isRpmRelation(relation)) {
+            return "--requires \"" + relation + "\" is not an RPM requirement: NAME or NAME OP "
+                   "VERSION with OP one of < <= = >= >, separated by blanks";
+        }
+    }
+    return "";
+}
+
 // What a .deb or .rpm needs besides the tree.
 std::string checkPackageFields(const PackRequest &request) {
     struct Needed {
@@ -162,6 +256,10 @@ std::string checkPackageFields(const PackRequest &request) {
     if (!onlyAlnumOr(request.license, ".+-")) {
         return "--license \"" + request.license + "\" is not one SPDX licence identifier "
                "(e.g. MIT, Apache-2.0, GPL-3.0-or-later, LicenseRef-NAME)";
+    }
+    std::string problem = checkRelations(request);
+    if (!problem.empty()) {
+        return problem;
     }
     if (wantsType(request, "deb") && request.licenseFile.empty() && findCommonLicense(request.license) == nullptr) {
         return "--license " + request.license + " is not among the licences a Debian system "
@@ -277,5 +375,5 @@ std::string checkRequest(PackRequest &request) {
         request.vendor = request.maintainer.substr(0, request.maintainer.find(" <"));
     }
     return wantsType(request, "deb") || wantsType(request, "rpm") ? checkPackageFields(request)
-                                                                  : "";
+                                                                  : checkRelations(request);
 }

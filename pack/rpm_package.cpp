@@ -160,6 +160,9 @@ bool specText(const PackRequest &request, const std::vector<PackageEntry> &entri
                                                                 : pythonRpmRequires(request);
     std::vector<std::string> relations;
     appendRelations(&relations, requires);
+    for (const std::string &relation : request.rpmRequires) {
+        appendRelations(&relations, relation);
+    }
     std::string text = "# " + literal(request.name) + " " + request.version + "-" +
                        request.release + ", made by applauncher-pack.\n" +
                        definitions(request, entries) + "\nName: " + request.name +

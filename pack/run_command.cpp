@@ -56,6 +56,13 @@ std::vector<char *> pointersInto(std::vector<std::string> &texts) {
 CommandResult runCommand(const std::vector<std::string> &argv,
                          const std::vector<std::string> &environment,
                          const std::string &directory) {
+    return runPreparedCommand(argv, environment, directory, nullptr);
+}
+
+CommandResult runPreparedCommand(const std::vector<std::string> &argv,
+                                 const std::vector<std::string> &environment,
+                                 const std::string &directory,
+                                 const std::function<int()> &prepare) {
     CommandResult result;
     std::vector<std::string> args = argv;
     std::vector<std::string> env = childEnvironment(environment);
@@ -88,10 +95,11 @@ CommandResult runCommand(const std::vector<std::string> &argv,
         dup2(output[1], STDOUT_FILENO);
         dup2(output[1], STDERR_FILENO);
         (void)signal(SIGPIPE, SIG_DFL);
-        int error = 0;
-        if (!directory.empty() && chdir(directory.c_str()) != 0) {
+        int error = prepare ? prepare() : 0;
+        if (error == 0 && !directory.empty() && chdir(directory.c_str()) != 0) {
             error = errno;
-        } else {
+        }
+        if (error == 0) {
             execvpe(argPointers[0], argPointers.data(), envPointers.data());
             error = errno;
         }

@@ -4,6 +4,7 @@
 #ifndef PACK_RUN_COMMAND_H
 #define PACK_RUN_COMMAND_H
 
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -24,6 +25,17 @@ struct CommandResult {
 CommandResult runCommand(const std::vector<std::string> &argv,
                          const std::vector<std::string> &environment = {},
                          const std::string &directory = "");
+
+// runCommand with `prepare` run in the child first (after its standard
+// streams are set, before it enters `directory`): it returns 0, or an
+// errno value with which the start fails (the result then says it could
+// not be started, with that error's text). It runs in the forked child of
+// this single-threaded program: it may change that process (its
+// namespaces, its personality) and must not return to the caller's code.
+CommandResult runPreparedCommand(const std::vector<std::string> &argv,
+                                 const std::vector<std::string> &environment,
+                                 const std::string &directory,
+                                 const std::function<int()> &prepare);
 
 // Whether the command ran and exited with status 0.
 bool succeeded(const CommandResult &result);

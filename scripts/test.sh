@@ -20,7 +20,8 @@ set -eu
 cd "$(dirname "$0")/.."
 scripts/install-packages.sh cmake g++ make libgtest-dev libbenchmark-dev valgrind libpython3-dev \
     pkg-config rpm python3 python3.11 python3-pip python3-setuptools python3-wheel \
-    openjdk-17-jdk-headless yamllint rhino unzip dpkg-dev debhelper lintian file libcap2-bin \
+    openjdk-17-jdk-headless yamllint python3-yaml python3-pathspec rhino unzip binutils \
+    dpkg-dev debhelper lintian file libcap2-bin \
     desktop-file-utils appstream shared-mime-info help2man
 
 echo "== release build and tests"

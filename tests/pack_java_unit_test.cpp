@@ -79,9 +79,9 @@ TEST(PackJavaDependencies, DebianAndRpm) {
         std::string rpm;
     };
     const Case cases[] = {
-        {"17", "java17-runtime-headless",
+        {"17", "default-jre-headless (>= 2:1.17) | java17-runtime-headless",
          "(java-headless >= 1:17 or (java-headless >= 17 with java-headless < 1:0))"},
-        {"8", "java8-runtime-headless",
+        {"8", "default-jre-headless (>= 2:1.8) | java8-runtime-headless",
          "(java-headless >= 1:1.8 or (java-headless >= 1.8 with java-headless < 1:0))"},
         {"11-17",
          "openjdk-17-jre-headless | openjdk-16-jre-headless | openjdk-15-jre-headless | "
@@ -103,9 +103,11 @@ TEST(PackJavaDependencies, DebianAndRpm) {
     }
     PackRequest request;
     request.runtime = RuntimeKind::java;
-    EXPECT_EQ(javaDebianDepends(request), "java11-runtime-headless");
+    EXPECT_EQ(javaDebianDepends(request),
+              "default-jre-headless (>= 2:1.11) | java11-runtime-headless");
     request.javaVersions = "17";
-    EXPECT_EQ(javaDebianDepends(request), "java17-runtime-headless");
+    EXPECT_EQ(javaDebianDepends(request),
+              "default-jre-headless (>= 2:1.17) | java17-runtime-headless");
     EXPECT_EQ(javaRpmRequires(request), javaRpmRequiresFor("17"));
     request.javaRuntime = JavaRuntime::bundled;
     EXPECT_EQ(javaDebianDepends(request), "");

@@ -315,7 +315,8 @@ expect_match "greet-java's Depends" "$work/x-greet-java.depends" '^libc6 \(>= [0
 expect_match "greet-py's rpm requirements" "$work/x-greet-py.requires" '^libc\.so\.6\(\)\(64bit\)$' \
     '^libpython3\.[0-9]+\.so' '^python3(\.[0-9]+)?( |$)'
 expect_match "greet-java's rpm requirements" "$work/x-greet-java.requires" \
-    '^libc\.so\.6\(\)\(64bit\)$' '^(java|jre)'
+    '^libc\.so\.6\(\)\(64bit\)$' \
+    '^\(java-headless >= 1:11 or \(java-headless >= 11 with java-headless < 1:0\)\)$'
 # Another prefix, deeper under /opt, and another release.
 mkdir -p "$work/prefix"
 # shellcheck disable=SC2046

@@ -120,6 +120,12 @@ TEST(PackRefusals, EachWrongInputIsNamedAndNothingIsLeft) {
                     "--maintainer", "nobody"}),
               1, "--maintainer \"nobody\" is not 'NAME <EMAIL>'"},
              {with({"--source-date-epoch", "yesterday"}), 2, "--source-date-epoch needs seconds"},
+             {with({"--depends", " , "}), 2, "--depends needs at least one package"},
+             {with({"--depends", "python3-yaml"}), 1, "--depends is for --type deb"},
+             {with({"--type", "deb", "--summary", "s", "--description", "d", "--license",
+                    "Apache-2.0", "--maintainer", "A <a@example.org>", "--requires",
+                    "python3-pyyaml"}),
+              1, "--requires is for --type rpm"},
          }) {
         PackTree pack;
         std::string shown;
@@ -134,6 +140,52 @@ TEST(PackRefusals, EachWrongInputIsNamedAndNothingIsLeft) {
         if (c.status == 1) {
             EXPECT_EQ(std::count(run.stderrText.begin(), run.stderrText.end(), '\n'), 1)
                 << shown << ": one line\n" << run.stderrText;
+        }
+        EXPECT_EQ(pack.outputs(), std::vector<std::string>{}) << shown;
+    }
+}
+
+// The relations --depends and --requires add are held to their package
+// manager's form before anything is made: the sound ones pass the check
+// (the pack then fails later only for want of a licence text here), the
+// others are named.
+TEST(PackRefusals, PackageRelationsAreCheckedForForm) {
+    struct Case {
+        const char *option;
+        std::string relations;
+        bool sound;
+    };
+    for (const Case &c : std::vector<Case>{
+             {"--depends", "python3-yaml, python3-pathspec (>= 0.9)", true},
+             {"--depends", "aa | bb (<< 2:1.0-1)", true},
+             {"--depends", "libfoo1:any (= 1.2~rc1)", true},
+             {"--depends", "Python3-yaml", false},
+             {"--depends", "python3-yaml (>= )", false},
+             {"--depends", "python3-yaml (=> 1)", false},
+             {"--depends", "python3-yaml >= 1", false},
+             {"--depends", "python3-yaml (>= 1", false},
+             {"--depends", "aa | ", false},
+             {"--depends", "aa; rm -rf /", false},
+             {"--requires", "python3-pyyaml >= 5, python3dist(pathspec)", true},
+             {"--requires", "/usr/bin/python3", true},
+             {"--requires", "python3-pyyaml => 5", false},
+             {"--requires", "python3-pyyaml >=", false},
+             {"--requires", "(aa or bb)", false},
+             {"--requires", "python3dist(pathspec", false},
+             {"--requires", "%{name}-data", false},
+         }) {
+        PackTree pack;
+        LaunchResult run = pack.pack({"--name", "hello", "--app-version", "1.0", "--script",
+                                      "hello.py", "--type", "deb,rpm", "--summary", "s",
+                                      "--description", "d", "--maintainer", "A <a@example.org>",
+                                      "--license", "LicenseRef-none", c.option, c.relations});
+        std::string shown = std::string(c.option) + " '" + c.relations + "'";
+        EXPECT_EQ(run.exitCode, 1) << shown << "\n" << run.stderrText;
+        bool named = run.stderrText.find(std::string(c.option) + " \"") != std::string::npos;
+        EXPECT_EQ(named, !c.sound) << shown << "\n" << run.stderrText;
+        if (c.sound) {
+            EXPECT_NE(run.stderrText.find("--license LicenseRef-none"), std::string::npos)
+                << shown << "\n" << run.stderrText;
         }
         EXPECT_EQ(pack.outputs(), std::vector<std::string>{}) << shown;
     }

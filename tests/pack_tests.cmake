@@ -48,3 +48,19 @@ if(TARGET hux_jvm)
     COMMAND ${CMAKE_CURRENT_SOURCE_DIR}/pack_java_test.sh $<TARGET_FILE:applauncher_pack>
             $<TARGET_FILE:applauncher> $<TARGET_FILE:applauncher_aux> $<TARGET_FILE:hux_jvm>)
 endif()
+
+# Programs of Debian's archive packed whole: rhino's jar (on the system's
+# Java and with a bundled runtime) and yamllint's package directory (with
+# --depends and --requires), each into an app-image, a .deb and an .rpm
+# with one command; byte-identical second packs, lintian, the app-image
+# run elsewhere, the packages installed with the real dpkg and rpm
+# (private databases, private mount namespace) and run through their
+# owning package, each printing what Debian's own program prints. Skipped
+# (77) without root, unshare, dpkg-dev, rpmbuild, lintian, a JDK, rhino or
+# yamllint.
+if(TARGET hux_jvm)
+  applauncher_script_test(pack_real_programs LABELS packaging TIMEOUT 900 SKIPPABLE
+    COMMAND ${CMAKE_CURRENT_SOURCE_DIR}/pack_real_programs_test.sh
+            $<TARGET_FILE:applauncher_pack> $<TARGET_FILE:applauncher>
+            $<TARGET_FILE:applauncher_aux> $<TARGET_FILE:hux_python> $<TARGET_FILE:hux_jvm>)
+endif()
