@@ -112,7 +112,7 @@ delta DEBIAN_DEPENDS=openjdk-21-jre-headless | openjdk-20-jre-headless | openjdk
 delta RPM_REQUIRES=((java-headless >= 1:11 with java-headless < 1:22) or (java-headless >= 11 with java-headless < 22))
 epsilon DESTINATION=opt/epsilon
 epsilon RUNTIME=jvm
-epsilon DEBIAN_DEPENDS=java17-runtime-headless
+epsilon DEBIAN_DEPENDS=default-jre-headless (>= 2:1.17) | java17-runtime-headless
 epsilon RPM_REQUIRES=(java-headless >= 1:17 or (java-headless >= 17 with java-headless < 1:0))
 zeta DESTINATION=opt/zeta
 zeta RUNTIME=jvm
@@ -247,7 +247,7 @@ CPACK_RPM_notes_PACKAGE_REQUIRES=foo-libs, python-x
 CPACK_RPM_notes_PACKAGE_AUTOREQ=OFF
 CPACK_RPM_notes_PACKAGE_AUTOPROV=OFF
 CPACK_DEBIAN_NOTES_PACKAGE_SHLIBDEPS=ON
-CPACK_DEBIAN_JAVAAPP_PACKAGE_DEPENDS=java17-runtime-headless, libbar1
+CPACK_DEBIAN_JAVAAPP_PACKAGE_DEPENDS=default-jre-headless (>= 2:1.17) | java17-runtime-headless, libbar1
 CPACK_RPM_javaapp_PACKAGE_REQUIRES=(java-headless >= 1:17 or (java-headless >= 17 with java-headless < 1:0))
 CPACK_PROJECT_CONFIG_FILE not set
 EOF
