@@ -111,8 +111,8 @@
 # application runs on: N (N or later) or N-M, N at least 11. The JVM
 # runtime library then takes only a JDK of those versions, and the
 # package's runtime dependency becomes, instead of the JVM runtime
-# library's own, the pack's for that range (on Debian javaN-runtime-headless
-# for N, the JDK packages of N to M for N-M; on RPM java-headless of those
+# library's own, the pack's for that range (on Debian default-jre-headless
+# (>= 2:1.N) | javaN-runtime-headless for N, the JDK packages of N to M for N-M; on RPM java-headless of those
 # versions, with or without the epoch).
 #
 # ENTRY_POINT (RUNTIME python) starts <module>:<function> as a console
