@@ -76,6 +76,7 @@ void appendUnique(std::vector<std::string> &list, const std::vector<std::string>
 // `relative` (paths under `dir`) as absolute paths.
 std::vector<std::string> under(const std::string &dir, const std::vector<std::string> &relative) {
     std::vector<std::string> paths;
+    paths.reserve(relative.size());
     for (const std::string &path : relative) {
         paths.push_back(dir + "/" + path);
     }

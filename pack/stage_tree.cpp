@@ -56,7 +56,6 @@ std::string userOptionsReadme(const PackRequest &request) {
     text += "Each program of " + request.name + " takes options from an environment variable\n"
             "and from a file of the user's own, besides its command line:\n\n";
     for (const LauncherSpec &launcher : request.launchers) {
-        std::string pattern = userConfigPattern(request, launcher);
         std::string file = "~/.config/" + request.name + "/" + configFileName(request, launcher);
         text += "  " + launcher.name + "\n";
         text += "    " + optionsVariable(launcher) + "=\"--opt 'two words'\" " + launcher.name +
