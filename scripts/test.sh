@@ -5,9 +5,11 @@
 #      runtimes, the doctor, the installed tree, applauncher_add_application,
 #      the sample packages under the real dpkg and rpm (with the load test)
 #      and lintian, the project's own .deb and .rpm packages built, checked
-#      and installed, applauncher-pack's desktop files under their own
-#      validators, the benchmarks' own checks, and the process tests under
-#      valgrind;
+#      and installed, applauncher-pack's refusals, trees, desktop files
+#      (under their own validators) and packages (Debian's rhino and
+#      yamllint packed, installed with the real dpkg and rpm, run, and
+#      packed again to the same bytes), the reports to the journal, the
+#      benchmarks' own checks, and the process tests under valgrind;
 #   2. the launcher, the reference auxiliary library and the test doubles
 #      cross-built for arm64 (scripts/arm64.sh), checked as aarch64 ELF files
 #      with the record's layout checks and the hardening, and the process
