@@ -31,7 +31,7 @@ const Provider providers[] = {
     {"suse8", "1.8.0"},     {"suse11", "11"},     {"suse17", "17"},     {"suse21", "21"},
 };
 
-// Builds a noarch package NAME with the spec lines `extra` into `dir`;
+// Builds a noarch package NAME, with the rpmbuild lines `extra`, into `dir`;
 // returns its path, or "" after a failed expectation.
 std::string buildPackage(const std::string &dir, const std::string &name,
                          const std::string &extra) {

@@ -51,27 +51,7 @@ if [ "${1:-}" = --case ]; then
     manager=${casename%%-*}
     name=${casename#*-}
     exe=/opt/$name/bin/$name
-    if [ "$manager" = deb ]; then
-        make_tools without-rpm
-        private_deb_install "$work/first/$name.deb" || exit 1
-        private_dpkg -L "$name" >"$dir/listing" || fail "dpkg -L $name failed"
-        dpkg_owned_lines "$exe" "$name" "$dir/listing" >"$dir/expected"
-    else
-        make_tools with-rpm
-        init_rpm_db
-        private_rpm_install "$work/first/$name.rpm" || {
-            fail "rpm -i $name.rpm failed"
-            exit 1
-        }
-        private_rpm -ql "$name" >"$dir/listing" || fail "rpm -ql $name failed"
-        {
-            query_lines "$(rpm_query "$exe")" 0 "$name"
-            echo "owner pkg: ($name|1)"
-            listing_lines "rpm -ql '$name' 2>/dev/null" "$dir/listing"
-        } >"$dir/expected"
-    fi
-    grep -qx "/opt/$name/lib/libapplauncher.so" "$dir/listing" ||
-        fail "the $manager package does not list /opt/$name/lib/libapplauncher.so"
+    install_owned "$manager" "$name" "$work/first"
     # In a sanitizer build (ASAN_OPTIONS set), its settings reach the
     # launcher, with leak checking off (the runtimes keep memory at exit by
     # design) and the JVM's own handling of SIGSEGV, SIGBUS and SIGFPE.

@@ -262,3 +262,34 @@ dpkg_owned_lines() {
     echo "owner pkg: ($2|2)"
     listing_lines "dpkg -L '$2' 2>/dev/null" "$3"
 }
+
+# Installs package NAME of /opt/NAME with MANAGER (deb: DIR/NAME.deb, dpkg
+# alone on the launcher's PATH; rpm: DIR/NAME.rpm, rpm and dpkg there),
+# writes its file list to $dir/listing and the child's lines for
+# /opt/NAME/bin/NAME to $dir/expected, and counts a failure unless the
+# list holds /opt/NAME/lib/libapplauncher.so. Ends the case when the
+# install fails: install_owned MANAGER NAME DIR
+install_owned() {
+    owned_exe=/opt/$2/bin/$2
+    if [ "$1" = deb ]; then
+        make_tools without-rpm
+        private_deb_install "$3/$2.deb" || exit 1
+        private_dpkg -L "$2" >"$dir/listing" || fail "dpkg -L $2 failed"
+        dpkg_owned_lines "$owned_exe" "$2" "$dir/listing" >"$dir/expected"
+    else
+        make_tools with-rpm
+        init_rpm_db
+        private_rpm_install "$3/$2.rpm" || {
+            fail "rpm -i $2.rpm failed"
+            exit 1
+        }
+        private_rpm -ql "$2" >"$dir/listing" || fail "rpm -ql $2 failed"
+        {
+            query_lines "$(rpm_query "$owned_exe")" 0 "$2"
+            echo "owner pkg: ($2|1)"
+            listing_lines "rpm -ql '$2' 2>/dev/null" "$dir/listing"
+        } >"$dir/expected"
+    fi
+    grep -qx "/opt/$2/lib/libapplauncher.so" "$dir/listing" ||
+        fail "the $1 package does not list /opt/$2/lib/libapplauncher.so"
+}

@@ -30,7 +30,7 @@ def _hux_site_path(add_site):
 
 
 def _hux_find_top_level(name, path0):
-    """The spec of the top-level package or module of `name` on sys.path,
+    """The ModuleSpec of the top-level package or module of `name` on sys.path,
     with path0 in front when it is not None; None when not found."""
     import importlib.machinery
     import importlib.util
